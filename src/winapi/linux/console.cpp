@@ -1,0 +1,317 @@
+// The console on Linux: standard handles, terminal modes and the terminal
+// title, and the guard that puts changed terminal modes back at the end.
+//
+// Where Linux differs from Windows:
+// - A console is a terminal. Console calls on a redirected handle fail with
+//   ERROR_INVALID_HANDLE, as Windows fails them.
+// - An input console is standard input, or a terminal opened only for
+//   reading; every other terminal handle is an output console, whose mode is
+//   always processed and wrapping (sets are accepted and change nothing).
+// - ENABLE_PROCESSED_INPUT is always on: signals stay on, so Ctrl-C still
+//   interrupts the program.
+// - ReadConsoleA reads one byte per call, however many are asked for.
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <iterator>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "winapi/linux/api.h"
+#include "winapi/linux/handles.h"
+#include "winapi/linux/last_error.h"
+#include "winapi/linux/syscalls.h"
+#include "winapi/linux/terminal.h"
+
+namespace {
+
+// One saved terminal mode. The signal handlers read these while other
+// threads fill them, so a slot is published by storing its fd last.
+constexpr int kFree = -1;
+constexpr int kFilling = -2;
+struct SavedMode {
+  std::atomic<int> fd{kFree};
+  std::atomic<unsigned> order{0};
+  struct termios mode {};
+};
+SavedMode savedModes[8];
+std::atomic<unsigned> savesMade{0};
+
+constexpr int kGuardedSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+void RestoreAndResignal(int signal) {
+  RestoreTerminalModes();
+  // SA_RESETHAND has put the default action back and SA_NODEFER lets it act
+  // at once: the process ends as it would have without us.
+  raise(signal);
+}
+
+void InstallRestoreHooks() {
+  atexit(RestoreTerminalModes);
+  for (int signal : kGuardedSignals) {
+    struct sigaction previous {};
+    // A program that ignores or handles the signal itself keeps it: only
+    // the default action would end the process with the mode unrestored.
+    if (sigaction(signal, nullptr, &previous) != 0 || previous.sa_handler != SIG_DFL) continue;
+    struct sigaction action {};
+    action.sa_handler = RestoreAndResignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND | SA_NODEFER;
+    sigaction(signal, &action, nullptr);
+  }
+}
+
+bool GetModes(int fd, struct termios* modes) {
+  if (tcgetattr(fd, modes) == 0) return true;
+  SetLastErrorFromErrno(errno);
+  return false;
+}
+
+bool SetModes(int fd, const struct termios& modes) {
+  // TCSANOW, not TCSAFLUSH: a key typed ahead must survive the change.
+  int result;
+  do result = tcsetattr(fd, TCSANOW, &modes);
+  while (result != 0 && errno == EINTR);
+  if (result == 0) return true;
+  SetLastErrorFromErrno(errno);
+  return false;
+}
+
+// The first change to a console's mode guards the mode it had before; later
+// changes keep that first one as the mode to go back to.
+bool GuardConsoleMode(int fd) {
+  static std::mutex mutex;
+  static std::vector<int> guarded;
+  std::lock_guard<std::mutex> lock(mutex);
+  for (int known : guarded)
+    if (known == fd) return true;
+  if (SaveTerminalMode(fd) < 0) return false;
+  guarded.push_back(fd);
+  return true;
+}
+
+// The terminal behind a console handle, or null with ERROR_INVALID_HANDLE:
+// a redirected handle is no console.
+FileHandle* ConsoleFrom(HANDLE console) {
+  FileHandle* file = FileHandleFrom(console);
+  if (file && !isatty(file->fd)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  return file;
+}
+
+bool IsInputConsole(const FileHandle& console) {
+  if (console.fd == STDIN_FILENO) return true;
+  int flags = fcntl(console.fd, F_GETFL);
+  return flags >= 0 && (flags & O_ACCMODE) == O_RDONLY;
+}
+
+void SetFlag(tcflag_t* flags, tcflag_t flag, bool on) {
+  if (on)
+    *flags |= flag;
+  else
+    *flags &= ~flag;
+}
+
+}  // namespace
+
+int SaveTerminalMode(int fd) {
+  static std::once_flag hooksInstalled;
+  struct termios mode;
+  if (!GetModes(fd, &mode)) return -1;
+  std::call_once(hooksInstalled, InstallRestoreHooks);
+  for (int token = 0; token < static_cast<int>(std::size(savedModes)); ++token) {
+    SavedMode& slot = savedModes[token];
+    int expected = kFree;
+    if (!slot.fd.compare_exchange_strong(expected, kFilling)) continue;
+    slot.mode = mode;
+    slot.order.store(++savesMade);
+    slot.fd.store(fd, std::memory_order_release);
+    return token;
+  }
+  SetLastError(ERROR_TOO_MANY_OPEN_FILES);
+  return -1;
+}
+
+void RestoreTerminalMode(int token) {
+  if (token < 0 || token >= static_cast<int>(std::size(savedModes))) return;
+  SavedMode& slot = savedModes[token];
+  int fd = slot.fd.load(std::memory_order_acquire);
+  if (fd < 0) return;
+  SetModes(fd, slot.mode);
+  slot.fd.store(kFree);
+}
+
+void RestoreTerminalModes() {
+  int savedErrno = errno;
+  // Latest first, without sorting: only async-signal-safe work here.
+  unsigned below = ~0u;
+  for (;;) {
+    int latest = -1;
+    unsigned latestOrder = 0;
+    for (int token = 0; token < static_cast<int>(std::size(savedModes)); ++token) {
+      if (savedModes[token].fd.load(std::memory_order_acquire) < 0) continue;
+      unsigned order = savedModes[token].order.load();
+      if (order < below && order >= latestOrder) {
+        latest = token;
+        latestOrder = order;
+      }
+    }
+    if (latest < 0) break;
+    SavedMode& slot = savedModes[latest];
+    int fd = slot.fd.load(std::memory_order_acquire);
+    if (fd >= 0) {
+      while (tcsetattr(fd, TCSANOW, &slot.mode) != 0 && errno == EINTR) {
+      }
+    }
+    below = latestOrder;
+  }
+  errno = savedErrno;
+}
+
+bool WriteAll(int fd, const void* data, size_t size, size_t* written) {
+  const char* bytes = static_cast<const char*>(data);
+  size_t done = 0;
+  bool ok = true;
+  while (done < size) {
+    ssize_t result = sys.write(fd, bytes + done, size - done);
+    if (result < 0) {
+      if (errno == EINTR) continue;
+      SetLastErrorFromErrno(errno);
+      ok = false;
+      break;
+    }
+    done += static_cast<size_t>(result);
+  }
+  if (written) *written = done;
+  return ok;
+}
+
+HANDLE WINAPI GetStdHandle(DWORD which) {
+  int fd;
+  switch (which) {
+    case STD_INPUT_HANDLE:
+      fd = STDIN_FILENO;
+      break;
+    case STD_OUTPUT_HANDLE:
+      fd = STDOUT_FILENO;
+      break;
+    case STD_ERROR_HANDLE:
+      fd = STDERR_FILENO;
+      break;
+    default:
+      SetLastError(ERROR_INVALID_HANDLE);
+      return INVALID_HANDLE_VALUE;
+  }
+  // Never destroyed: exit-time code may still print through them.
+  static FileHandle* const handles = [] {
+    auto* standard = new FileHandle[3];
+    for (int i = 0; i < 3; ++i) {
+      standard[i].fd = i;
+      standard[i].standard = true;
+    }
+    return standard;
+  }();
+  struct stat st;
+  if (sys.fstat(fd, &st) != 0) return nullptr;  // as Windows: no such handle, no error
+  // CloseHandle leaves the object without its descriptor; a reopened one is
+  // that standard handle again.
+  if (handles[fd].fd != fd) handles[fd].fd = fd;
+  return &handles[fd];
+}
+
+BOOL WINAPI GetConsoleMode(HANDLE console, LPDWORD mode) {
+  FileHandle* file = ConsoleFrom(console);
+  if (!file) return FALSE;
+  if (!mode) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (!IsInputConsole(*file)) {
+    *mode = ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT;
+    return TRUE;
+  }
+  struct termios modes;
+  if (!GetModes(file->fd, &modes)) return FALSE;
+  *mode = ENABLE_PROCESSED_INPUT;
+  if (modes.c_lflag & ICANON) *mode |= ENABLE_LINE_INPUT;
+  if (modes.c_lflag & ECHO) *mode |= ENABLE_ECHO_INPUT;
+  return TRUE;
+}
+
+BOOL WINAPI SetConsoleMode(HANDLE console, DWORD mode) {
+  FileHandle* file = ConsoleFrom(console);
+  if (!file) return FALSE;
+  if (!IsInputConsole(*file)) return TRUE;
+  const bool lineInput = mode & ENABLE_LINE_INPUT;
+  const bool echo = mode & ENABLE_ECHO_INPUT;
+  if (echo && !lineInput) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  struct termios modes;
+  if (!GetModes(file->fd, &modes)) return FALSE;
+  struct termios wanted = modes;
+  SetFlag(&wanted.c_lflag, ICANON, lineInput);
+  SetFlag(&wanted.c_lflag, ECHO, echo);
+  if (!lineInput) {
+    // Without line input a read returns as soon as one key is there.
+    wanted.c_cc[VMIN] = 1;
+    wanted.c_cc[VTIME] = 0;
+  }
+  if (wanted.c_lflag == modes.c_lflag && wanted.c_cc[VMIN] == modes.c_cc[VMIN] &&
+      wanted.c_cc[VTIME] == modes.c_cc[VTIME])
+    return TRUE;
+  if (!GuardConsoleMode(file->fd)) return FALSE;
+  return SetModes(file->fd, wanted) ? TRUE : FALSE;
+}
+
+BOOL WINAPI ReadConsoleA(HANDLE console, LPVOID buffer, DWORD toRead, LPDWORD read, LPVOID) {
+  FileHandle* file = ConsoleFrom(console);
+  if (!file) return FALSE;
+  if (read) *read = 0;
+  if (toRead == 0) return TRUE;
+  ssize_t result;
+  do result = sys.read(file->fd, buffer, 1);
+  while (result < 0 && errno == EINTR);
+  if (result < 0) {
+    SetLastErrorFromErrno(errno);
+    return FALSE;
+  }
+  if (read) *read = static_cast<DWORD>(result);  // 0: end of input
+  return TRUE;
+}
+
+BOOL WINAPI WriteConsoleA(HANDLE console, const void* buffer, DWORD toWrite, LPDWORD written,
+                          LPVOID) {
+  FileHandle* file = ConsoleFrom(console);
+  if (written) *written = 0;
+  if (!file) return FALSE;
+  size_t done = 0;
+  bool ok = WriteAll(file->fd, buffer, toWrite, &done);
+  if (written) *written = static_cast<DWORD>(done);
+  return ok ? TRUE : FALSE;
+}
+
+BOOL WINAPI SetConsoleTitleA(LPCSTR title) {
+  if (!isatty(STDOUT_FILENO)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  std::string escape = "\x1b]0;";
+  // A control character inside would end the escape early or garble it.
+  for (const char* p = title ? title : ""; *p; ++p) {
+    unsigned char c = static_cast<unsigned char>(*p);
+    if (c >= 0x20 && c != 0x7f) escape += *p;
+  }
+  escape += '\a';
+  return WriteAll(STDOUT_FILENO, escape.data(), escape.size()) ? TRUE : FALSE;
+}

@@ -1,0 +1,32 @@
+// The table of system calls that the layer makes (see syscalls.h).
+#include "winapi/linux/syscalls.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace {
+
+int Open(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
+int Stat(const char* path, struct stat* st) { return ::stat(path, st); }
+int Lstat(const char* path, struct stat* st) { return ::lstat(path, st); }
+int Fstat(int fd, struct stat* st) { return ::fstat(fd, st); }
+int Fadvise(int fd, off_t offset, off_t length, int advice) {
+  int error = ::posix_fadvise(fd, offset, length, advice);
+  if (error == 0) return 0;
+  errno = error;
+  return -1;
+}
+
+}  // namespace
+
+const LinuxSyscalls realSyscalls = {
+    Open,   ::close,  ::read,   ::write,  Fstat,     Stat,      Lstat,    ::flock,   ::ftruncate,
+    ::fsync, ::fchmod, ::chmod, ::rename, ::unlink, ::mkstemps, ::readlink, ::getcwd,
+    Fadvise, ::fchown, ::renameat2,
+};
+
+LinuxSyscalls sys = realSyscalls;

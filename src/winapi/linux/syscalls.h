@@ -1,0 +1,39 @@
+// The system calls that the Linux layer makes, behind one table that tests
+// can replace entry by entry, so that disk-full, short writes, sharing
+// violations and failing renames are tested without root. Layer code calls
+// sys.open(...), never ::open(...) directly.
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/uio.h>
+
+struct LinuxSyscalls {
+  int (*open)(const char* path, int flags, mode_t mode);
+  int (*close)(int fd);
+  ssize_t (*read)(int fd, void* buffer, size_t count);
+  ssize_t (*write)(int fd, const void* buffer, size_t count);
+  int (*fstat)(int fd, struct stat* st);
+  int (*stat)(const char* path, struct stat* st);
+  int (*lstat)(const char* path, struct stat* st);
+  int (*flock)(int fd, int operation);
+  int (*ftruncate)(int fd, off_t length);
+  int (*fsync)(int fd);
+  int (*fchmod)(int fd, mode_t mode);
+  int (*chmod)(const char* path, mode_t mode);
+  int (*rename)(const char* from, const char* to);
+  int (*unlink)(const char* path);
+  int (*mkstemps)(char* pathTemplate, int suffixLength);
+  ssize_t (*readlink)(const char* path, char* buffer, size_t size);
+  char* (*getcwd)(char* buffer, size_t size);
+  // posix_fadvise, but failing as the others do: -1 with errno.
+  int (*fadvise)(int fd, off_t offset, off_t length, int advice);
+  int (*fchown)(int fd, uid_t owner, gid_t group);
+  int (*renameat2)(int fromFolder, const char* from, int toFolder, const char* to,
+                   unsigned int flags);
+};
+
+// The table in force. Starts with the real calls.
+extern LinuxSyscalls sys;
+// The real calls, for tests to restore or to wrap.
+extern const LinuxSyscalls realSyscalls;

@@ -1,0 +1,23 @@
+// What the console and the message boxes share about terminals: the modes
+// that the layer changes and must put back when the process ends (exit,
+// SIGINT, SIGTERM, SIGHUP, SIGQUIT), so that a terminal is left as found.
+#pragma once
+
+#include <stddef.h>
+
+// Remembers the current mode of terminal `fd` so that it is put back when the
+// process ends, until RestoreTerminalMode(token). Returns the token, or -1
+// with the last error set when `fd` is no terminal or too many are guarded.
+int SaveTerminalMode(int fd);
+
+// Puts back the mode saved under `token` now and stops guarding it.
+void RestoreTerminalMode(int token);
+
+// Puts back every saved mode, the latest saved first, so that a terminal that
+// was saved twice ends as it was first found. Async-signal-safe.
+void RestoreTerminalModes();
+
+// Writes all `size` bytes to `fd`, going on after short and interrupted
+// writes. False with the last error set on failure; `*written`, when given,
+// is what went out in either case.
+bool WriteAll(int fd, const void* data, size_t size, size_t* written = nullptr);
