@@ -1,0 +1,162 @@
+#include "errors/exception.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "errors/resource_strings.h"
+
+namespace {
+
+std::string Report(ClException* e) {
+  ClString text;
+  e->BuildReport(text);
+  delete e;
+  return text.GetText();
+}
+
+std::string Details(ClException* e) {
+  ClString text;
+  e->DescribeDetails(text);
+  delete e;
+  return text.GetText();
+}
+
+std::string SystemText(DWORD code) {
+  ClString text;
+  AppendSystemErrorText(text, code);
+  return text.GetText();
+}
+
+TEST(Report, PlainExceptionHasTheDefaultText) {
+  EXPECT_EQ("ERROR!!!\r\nSorry, no error description available.", Report(new ClException()));
+}
+
+TEST(Report, MessagesNewestFirst) {
+  EXPECT_EQ("B\r\nA", Report(new ClException(ClMessage("B"), ClMessage("A"))));
+  auto* e = new ClException(ClMessage("A"));
+  e->AddMessage(ClMessage("B"));
+  e->AddMessage(ClMessage("C"));
+  EXPECT_EQ("C\r\nB\r\nA", Report(e));
+}
+
+TEST(Report, LineBreaksBetweenMessages) {
+  // A message that ends in LF is followed directly; an empty one is a line.
+  auto* e = new ClException(ClMessage("first"));
+  e->AddMessage(ClMessage(""));
+  e->AddMessage(ClMessage("ends in LF\n"));
+  EXPECT_EQ("ends in LF\n\r\nfirst", Report(e));
+}
+
+TEST(Report, ReferenceEntriesAreLoadedButNotFormatted) {
+  auto* e = new ClException(ClMessage::Reference(IDS_BUILD_N));
+  EXPECT_EQ("Build N: %u", Report(e));
+  EXPECT_EQ(" <string 9999 not found> ", Report(new ClException(ClMessage::Reference(9999))));
+}
+
+TEST(Report, Win32ErrorWithSystemText) {
+  SetLastError(ERROR_ACCESS_DENIED);
+  try {
+    ThrowLastError();
+  } catch (ClException* e) {
+    const std::string system = SystemText(ERROR_ACCESS_DENIED);
+    ASSERT_FALSE(system.empty());
+    EXPECT_EQ("Win32 Error!\r\n\r\nSystem reports:\r\n" + system, Report(e));
+  }
+}
+
+TEST(Report, Win32ErrorWithoutSystemTextShowsTheCode) {
+  ASSERT_TRUE(SystemText(0xFFFF).empty());
+  ASSERT_TRUE(SystemText(0xFFFE).empty());
+  EXPECT_EQ("M\r\n\r\nWindows error code: 0x0000FFFF\r\nError description unavailable.",
+            Report(new ClWin32Exception(0xFFFF, ClMessage("M"))));
+  EXPECT_EQ("M\r\n\r\nWindows error code: 65534\r\nError description unavailable.",
+            Report(new ClWin32Exception(0xFFFE, ClMessage("M"))));
+  // Code 0: no code, so the message stands alone.
+  EXPECT_EQ("M", Report(new ClWin32Exception(0, ClMessage("M"))));
+}
+
+TEST(Report, FileException) {
+  ClFileException bare(0, ClMessage(""), ClString());
+  ClString text;
+  bare.Describe(text);
+  EXPECT_STREQ("I/O error!\r\nFile/folder name unknown.", text.GetText());
+  EXPECT_EQ("Oops\r\nFile/folder name:\r\n\"x.h\"",
+            Report(new ClFileException(0, ClMessage("Oops"), ClString("x.h"))));
+}
+
+TEST(Report, MemException) {
+  EXPECT_EQ("Not enough memory", Report(new ClMemException(100)));
+  auto* e = new ClMemException(0);
+  e->AddMessage(ClMessage("context"));
+  EXPECT_EQ("context\r\n\r\nNot enough memory", Report(e));
+}
+
+TEST(Details, CodeLinesAndCallStackListing) {
+  const std::string win32 = Details(new ClWin32Exception(5, ClMessage("M")));
+  EXPECT_EQ(0u, win32.rfind("Win32 error code: 5 (0x00000005)\r\n---\r\n", 0)) << win32;
+  EXPECT_EQ(win32.size() - 5, win32.rfind("\r\n---"));
+
+  EXPECT_EQ(std::string::npos, Details(new ClMemException(0)).find("Unable to allocate"));
+  EXPECT_NE(std::string::npos,
+            Details(new ClMemException(4096)).find("Unable to allocate 4096 bytes of memory."));
+}
+
+TEST(CallStack, StartsInTheConstructorAndNamesTheModule) {
+  auto* e = new ClException();
+  ASSERT_GE(e->callStack.GetCount(), 2u);
+  EXPECT_LE(e->callStack.GetCount(), kMaxStackFrames);
+  ClString module;
+  ModuleNameOf(reinterpret_cast<const void*>(e->callStack[0].address), module);
+  EXPECT_STRNE("<unknown>", module.GetText());
+  const std::string listing = Details(e);
+  // One line per record: address, four words, the module's file name.
+  const char* name = FindLastByte(module.GetText(), module.GetLength(), kPathSeparator);
+  EXPECT_NE(std::string::npos, listing.find(std::string(" ") + (name ? name + 1 : "")));
+}
+
+TEST(CallStack, AnAddressInNoModuleIsUnknown) {
+  ClString module("previous");
+  int local = 0;
+  ModuleNameOf(&local, module);  // the stack belongs to no module
+  EXPECT_STREQ("<unknown>", module.GetText());
+  ModuleNameOf(nullptr, module);
+  EXPECT_STREQ("<unknown>", module.GetText());
+}
+
+TEST(ClassIds, EachClassAnswersOnlyItsOwnId) {
+  ClException plain;
+  ClWin32Exception win32(1, ClMessage("x"));
+  ClFileException file(1, ClMessage("x"), ClString());
+  ClMemException memory(1);
+  EXPECT_FALSE(plain.IsKindOf(ClWin32Exception::kClassId));
+  EXPECT_TRUE(win32.IsKindOf(ClWin32Exception::kClassId));
+  EXPECT_TRUE(file.IsKindOf(ClWin32Exception::kClassId));
+  EXPECT_FALSE(win32.IsKindOf(ClMemException::kClassId));
+  EXPECT_TRUE(memory.IsKindOf(ClMemException::kClassId));
+  EXPECT_FALSE(memory.IsKindOf(ClWin32Exception::kClassId));
+}
+
+TEST(AllocationFailure, IsThrownAsClMemException) {
+  volatile size_t huge = SIZE_MAX / 4;
+  try {
+    void* p = ::operator new(huge);
+    ::operator delete(p);
+    FAIL() << "the allocation succeeded";
+  } catch (ClException* e) {
+    ASSERT_TRUE(e->IsKindOf(ClMemException::kClassId));
+    const DWORD expected = huge > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<DWORD>(huge);
+    EXPECT_EQ(expected, static_cast<ClMemException*>(e)->size);
+    EXPECT_EQ("Not enough memory", Report(e));
+  }
+  // The reserve given back on the first failure does not break later ones.
+  try {
+    void* p = ::operator new(huge);
+    ::operator delete(p);
+    FAIL() << "the allocation succeeded";
+  } catch (ClException* e) {
+    delete e;
+  }
+}
+
+}  // namespace
