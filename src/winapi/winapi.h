@@ -35,6 +35,7 @@
 #else  // Linux: our layer.
 
 #include "winapi/linux/types.h"
+#include "winapi/linux/com_types.h"
 #include "winapi/linux/api.h"
 
 #define WIDE(s) u##s

@@ -5,6 +5,7 @@
 
 #include <stdarg.h>
 
+#include "winapi/linux/com_types.h"
 #include "winapi/linux/types.h"
 
 // Errors (errors.cpp). Every failing call of the layer sets the last error,
@@ -108,6 +109,32 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wid
 int _vsnprintf(char* buffer, size_t count, const char* format, va_list args);
 int _snprintf(char* buffer, size_t count, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
+
+// COM and Automation (com.cpp): only what the tool and its server call, with
+// the Windows semantics. In-process servers are found through the layer's
+// registry (see com.cpp), as Windows finds them through its own. Plain C
+// names, as on Windows: executables export them (com_exports.list) and a
+// server's shared object binds to them by name.
+extern "C" {
+HRESULT WINAPI CoInitialize(LPVOID reserved);
+HRESULT WINAPI CoInitializeEx(LPVOID reserved, DWORD coInit);
+void WINAPI CoUninitialize();
+HRESULT WINAPI CLSIDFromProgID(LPCOLESTR progId, CLSID* clsid);
+HRESULT WINAPI CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid,
+                                LPVOID* object);
+HRESULT WINAPI CoRegisterClassObject(REFCLSID clsid, IUnknown* factory, DWORD context,
+                                     DWORD flags, LPDWORD cookie);
+HRESULT WINAPI CoRevokeClassObject(DWORD cookie);
+BSTR WINAPI SysAllocString(const OLECHAR* text);
+BSTR WINAPI SysAllocStringLen(const OLECHAR* text, UINT length);
+UINT WINAPI SysStringLen(BSTR text);
+void WINAPI SysFreeString(BSTR text);
+void WINAPI VariantInit(VARIANTARG* variant);
+HRESULT WINAPI VariantClear(VARIANTARG* variant);
+HRESULT WINAPI SetErrorInfo(ULONG reserved, IErrorInfo* info);
+HRESULT WINAPI GetErrorInfo(ULONG reserved, IErrorInfo** info);
+HRESULT WINAPI CreateErrorInfo(ICreateErrorInfo** info);
+}  // extern "C"
 
 // The program's application entry, called by the layer's main() with the
 // shape of a Windows program's entry.

@@ -75,6 +75,24 @@ constexpr OwnText kOwnTexts[] = {
     {ERROR_BUFFER_OVERFLOW, "The file name is too long."},
     {ERROR_ALREADY_EXISTS, "Cannot create a file when that file already exists."},
     {ERROR_PARTIAL_COPY, "Only part of a memory read request was completed."},
+    // The HRESULTs of the COM layer.
+    {static_cast<DWORD>(E_NOTIMPL), "Not implemented."},
+    {static_cast<DWORD>(E_NOINTERFACE), "No such interface supported."},
+    {static_cast<DWORD>(E_POINTER), "Invalid pointer."},
+    {static_cast<DWORD>(E_FAIL), "Unspecified error."},
+    {static_cast<DWORD>(E_UNEXPECTED), "Unexpected failure."},
+    {static_cast<DWORD>(E_OUTOFMEMORY), "Not enough memory to complete the operation."},
+    {static_cast<DWORD>(E_INVALIDARG), "One or more arguments are not valid."},
+    {static_cast<DWORD>(CO_E_CLASSSTRING), "Invalid class string: no class is registered "
+                                           "under this name."},
+    {static_cast<DWORD>(REGDB_E_CLASSNOTREG), "Class not registered."},
+    {static_cast<DWORD>(CO_E_NOTINITIALIZED), "CoInitialize has not been called."},
+    {static_cast<DWORD>(RPC_E_CHANGED_MODE), "Cannot change the thread's apartment mode after "
+                                             "it is set."},
+    {static_cast<DWORD>(CLASS_E_NOAGGREGATION), "The class does not support aggregation."},
+    {static_cast<DWORD>(CO_E_DLLNOTFOUND), "The shared object of the class was not found."},
+    {static_cast<DWORD>(CO_E_ERRORINDLL), "The shared object of the class cannot be loaded or "
+                                          "has no DllGetClassObject."},
 };
 
 constexpr DWORD kMessageNotFound = 317;  // ERROR_MR_MID_NOT_FOUND
