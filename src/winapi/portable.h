@@ -18,3 +18,18 @@ constexpr char kPathSeparator = '/';
 // can still allocate what it needs to report the failure.
 typedef int (*AllocationFailureHandler)(size_t size);
 AllocationFailureHandler SetAllocationFailureHandler(AllocationFailureHandler handler);
+
+// Processor faults. A fault of the thread that installed a translator (an
+// access violation, a division by zero, a stack overflow...) becomes a call
+// of the translator, made from an ordinary frame directly above the faulting
+// one, so that an exception it throws unwinds the faulting function and its
+// callers as if the faulting instruction had thrown it. The translator gets
+// the fault's record as Windows fills it, the faulting instruction and the
+// faulting frame (its frame pointer), and must throw.
+struct _EXCEPTION_RECORD;
+typedef void (*FaultTranslator)(const struct _EXCEPTION_RECORD* record, const void* instruction,
+                                const void* frame);
+// Makes `translator` the translator of the calling thread, the only thread
+// whose faults are translated; faults of other threads take the system's
+// course. Null removes it. False when the layer could not install it.
+bool SetFaultTranslator(FaultTranslator translator);

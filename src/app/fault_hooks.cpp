@@ -1,0 +1,76 @@
+// The fault probe's faults. Each is made by an ordinary function that the
+// compiler cannot prove harmless, called through a pointer, so that the
+// fault arrives where a real one would: inside a function of the run.
+#include "app/fault_hooks.h"
+
+#include "winapi/winapi.h"
+
+namespace {
+
+// Volatile, so that the compiler neither sees the null pointer (and turns
+// the access into a trap of its own) nor folds the division.
+int* volatile nullPointer = nullptr;
+void (*volatile nullFunction)() = nullptr;
+volatile int zero = 0;
+const char kReadOnly[4096] = "read-only";
+char* volatile readOnlyPage = const_cast<char*>(kReadOnly);
+// Never reached: it only keeps the recursion from being infinite on paper.
+volatile unsigned recursionLimit = ~0u;
+
+int DivideByZero() { return 1 / zero; }
+int ReadNull() { return *nullPointer; }
+int WriteNull() { return *nullPointer = 1; }
+int WriteReadOnlyPage() { return *readOnlyPage = 'w'; }
+int CallNull() {
+  nullFunction();
+  return 0;
+}
+
+__attribute__((noinline)) unsigned Recurse(unsigned depth) {
+  volatile char frame[256];
+  frame[0] = static_cast<char>(depth);
+  if (depth == recursionLimit) return 0;
+  return Recurse(depth + 1) + frame[0];
+}
+int OverflowStack() { return static_cast<int>(Recurse(0)); }
+
+int ExecuteIllegalInstruction() { __builtin_trap(); }
+
+int HitBreakpoint() {
+#if defined(__i386__) || defined(__x86_64__)
+  __asm__ volatile("int3");
+#else
+  __builtin_trap();
+#endif
+  return 0;
+}
+
+struct Fault {
+  const char* name;
+  int (*make)();
+};
+
+const Fault kFaults[] = {
+    {"divide-by-zero", DivideByZero},
+    {"null-read", ReadNull},
+    {"null-write", WriteNull},
+    {"write-read-only-page", WriteReadOnlyPage},
+    {"call-null", CallNull},
+    {"stack-overflow", OverflowStack},
+    {"illegal-instruction", ExecuteIllegalInstruction},
+    {"breakpoint", HitBreakpoint},
+};
+
+}  // namespace
+
+void MakeRequestedFault() {
+  const char* requested = getenv("TICKWRIGHT_FAULT");
+  if (!requested) return;
+  for (const Fault& fault : kFaults) {
+    if (strcmp(fault.name, requested) == 0) {
+      int (*volatile make)() = fault.make;
+      make();
+      return;
+    }
+  }
+}

@@ -1,0 +1,9 @@
+// Test-only ways to make a run fault. Built into the fault probe alone,
+// never into the tool.
+#pragma once
+
+// Makes the processor fault that the environment variable TICKWRIGHT_FAULT
+// names: divide-by-zero, null-read, null-write, write-read-only-page,
+// call-null, stack-overflow, illegal-instruction or breakpoint. Returns
+// without effect when the variable is not set or names none of them.
+void MakeRequestedFault();

@@ -1,0 +1,395 @@
+// Processor faults on Linux: signal handlers that turn a fault of the
+// translating thread into a call of its fault translator (SetFaultTranslator).
+//
+// Where Linux differs:
+// - Faults arrive as signals: SIGSEGV, SIGBUS, SIGFPE, SIGILL and SIGTRAP,
+//   mapped to the Win32 exception codes and parameters. A SIGSEGV on the
+//   guard gap below the main stack is a stack overflow.
+// - The handler runs on an alternate signal stack and throws nothing itself:
+//   it rewrites the interrupted context so that the signal returns into a
+//   trampoline on a stack of our own. Its unwind information says that it
+//   was entered from the faulting instruction with the faulting stack
+//   pointer, so the unwinder goes on into the faulting frame (which
+//   -fnon-call-exceptions has given handlers at every instruction that can
+//   fault) and back onto the thread's stack. The signal returns normally, so
+//   the mask and the alternate stack are as before the fault.
+// - A stack overflow leaves the cleanups of the frames it unwinds no room, so
+//   the stack's soft limit keeps a reserve that the overflow releases.
+// - Signals that another process sent, faults of other threads and faults
+//   while a fault is being thrown take the default action (a core dump).
+#include <errno.h>
+#include <pthread.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <ucontext.h>
+#include <unistd.h>
+
+#include <atomic>
+
+#include "winapi/linux/api.h"
+#include "winapi/portable.h"
+
+#if defined(__x86_64__)
+#define TW_PC REG_RIP
+#define TW_SP REG_RSP
+#define TW_FP REG_RBP
+#elif defined(__i386__)
+#define TW_PC REG_EIP
+#define TW_SP REG_ESP
+#define TW_FP REG_EBP
+#else
+#error "Processor faults: name this processor's registers and write its trampoline."
+#endif
+
+namespace {
+
+// The fault being thrown: written by the handler, read by the trampoline.
+struct PendingFault {
+  EXCEPTION_RECORD record;
+  const void* instruction;
+  const void* frame;
+};
+PendingFault pendingFault;
+
+}  // namespace
+
+// The trampoline. On entry its stack holds the address to unwind the faulting
+// frame from and, above it, the faulting stack pointer: a frame that looks
+// called from the faulting instruction, but marked as a signal frame so that
+// the unwinder takes that address as it is, not as a return address.
+extern "C" void FaultTrampoline() asm("tw_fault_trampoline") __attribute__((visibility("hidden")));
+#if defined(__x86_64__)
+asm(R"(
+  .text
+  .p2align 4
+  .globl tw_fault_trampoline
+  .hidden tw_fault_trampoline
+  .type tw_fault_trampoline, @function
+tw_fault_trampoline:
+  .cfi_startproc
+  .cfi_signal_frame
+  .cfi_offset %rsp, 0
+  pushq %rbp
+  .cfi_adjust_cfa_offset 8
+  .cfi_offset %rbp, -16
+  movq %rsp, %rbp
+  .cfi_def_cfa_register %rbp
+  andq $-16, %rsp
+  call tw_throw_pending_fault
+  ud2
+  .cfi_endproc
+  .size tw_fault_trampoline, .-tw_fault_trampoline
+)");
+#else
+asm(R"(
+  .text
+  .p2align 4
+  .globl tw_fault_trampoline
+  .hidden tw_fault_trampoline
+  .type tw_fault_trampoline, @function
+tw_fault_trampoline:
+  .cfi_startproc
+  .cfi_signal_frame
+  .cfi_offset %esp, 0
+  pushl %ebp
+  .cfi_adjust_cfa_offset 4
+  .cfi_offset %ebp, -8
+  movl %esp, %ebp
+  .cfi_def_cfa_register %ebp
+  andl $-16, %esp
+  call tw_throw_pending_fault
+  ud2
+  .cfi_endproc
+  .size tw_fault_trampoline, .-tw_fault_trampoline
+)");
+#endif
+
+namespace {
+
+constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP};
+constexpr size_t kSignalCount = sizeof kFaultSignals / sizeof kFaultSignals[0];
+// The handler only fills a record; the throw needs room for the exception,
+// its call-stack snapshot and the unwinder.
+constexpr size_t kAltStackSize = 64 * 1024;
+constexpr size_t kThrowStackSize = 256 * 1024;
+// What the cleanups of an overflowed stack get, and how far below the
+// stack's lowest address a fault still counts as an overflow (the kernel's
+// stack guard gap).
+constexpr rlim_t kOverflowReserve = 256 * 1024;
+constexpr uintptr_t kStackGuardGap = 1024 * 1024;
+// The x86 page-fault error code: bit 1 a write, bit 4 an instruction fetch.
+constexpr int kPageFaultTrap = 14;
+constexpr greg_t kWriteAccess = 2, kFetchAccess = 16;
+
+pid_t ThreadId() { return static_cast<pid_t>(syscall(SYS_gettid)); }
+
+size_t PageSize() { return static_cast<size_t>(sysconf(_SC_PAGESIZE)); }
+
+// A stack of our own with a page that faults below it.
+class GuardedStack {
+ public:
+  GuardedStack() = default;
+  GuardedStack(const GuardedStack&) = delete;
+  GuardedStack& operator=(const GuardedStack&) = delete;
+  ~GuardedStack() { Free(); }
+
+  bool Allocate(size_t size) {
+    if (base_) return true;
+    const size_t total = size + PageSize();
+    void* p = mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return false;
+    if (mprotect(p, PageSize(), PROT_NONE) != 0) {
+      munmap(p, total);
+      return false;
+    }
+    base_ = static_cast<char*>(p);
+    total_ = total;
+    return true;
+  }
+  void Free() {
+    if (base_) munmap(base_, total_);
+    base_ = nullptr;
+  }
+  char* Low() const { return base_ + PageSize(); }
+  char* High() const { return base_ + total_; }
+  size_t Size() const { return total_ - PageSize(); }
+  bool Holds(uintptr_t address) const {
+    return base_ && address >= reinterpret_cast<uintptr_t>(base_) &&
+           address < reinterpret_cast<uintptr_t>(High());
+  }
+
+ private:
+  char* base_ = nullptr;
+  size_t total_ = 0;
+};
+
+// The installation: handlers, stacks and the translating thread. Removed at
+// exit, so that nothing is translated onto stacks that are gone.
+class FaultLayer {
+ public:
+  FaultLayer() = default;
+  FaultLayer(const FaultLayer&) = delete;
+  FaultLayer& operator=(const FaultLayer&) = delete;
+  ~FaultLayer() { Remove(); }
+
+  bool Install(FaultTranslator newTranslator);
+  void Remove();
+
+  std::atomic<FaultTranslator> translator{nullptr};
+  std::atomic<pid_t> thread{0};
+  GuardedStack altStack, throwStack;
+  uintptr_t stackLowest = 0;  // the lowest address the main stack may reach
+
+ private:
+  bool handlersInstalled_ = false;
+  struct sigaction previous_[kSignalCount];
+};
+
+FaultLayer layer;
+
+// Hands the signal to the default action: it is blocked while the handler
+// runs and arrives as soon as the handler returns, before the faulting
+// instruction could run again.
+void PassOn(int signal) {
+  struct sigaction action = {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  sigaction(signal, &action, nullptr);
+  syscall(SYS_tgkill, getpid(), ThreadId(), signal);
+}
+
+// 0 read, 1 write, 8 execute, as Windows reports an access violation; the
+// kind is known only from a page fault.
+ULONG_PTR AccessKind(const greg_t* registers) {
+  if (registers[REG_TRAPNO] != kPageFaultTrap) return 0;
+  if (registers[REG_ERR] & kFetchAccess) return 8;
+  return (registers[REG_ERR] & kWriteAccess) ? 1 : 0;
+}
+
+DWORD FloatingPointCode(int code) {
+  switch (code) {
+    case FPE_INTDIV:
+      return EXCEPTION_INT_DIVIDE_BY_ZERO;
+    case FPE_INTOVF:
+      return EXCEPTION_INT_OVERFLOW;
+    case FPE_FLTDIV:
+      return EXCEPTION_FLT_DIVIDE_BY_ZERO;
+    case FPE_FLTOVF:
+      return EXCEPTION_FLT_OVERFLOW;
+    case FPE_FLTUND:
+      return EXCEPTION_FLT_UNDERFLOW;
+    case FPE_FLTRES:
+      return EXCEPTION_FLT_INEXACT_RESULT;
+    default:
+      return EXCEPTION_FLT_INVALID_OPERATION;
+  }
+}
+
+bool IsStackOverflow(uintptr_t address) {
+  const uintptr_t lowest = layer.stackLowest;
+  return lowest && address < lowest + PageSize() && address + kStackGuardGap >= lowest;
+}
+
+// Gives the cleanups of the overflowed stack the reserve that Install kept.
+void ReleaseStackReserve() {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_STACK, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return;
+  limit.rlim_cur =
+      limit.rlim_max == RLIM_INFINITY || limit.rlim_max - limit.rlim_cur > kOverflowReserve
+          ? limit.rlim_cur + kOverflowReserve
+          : limit.rlim_max;
+  setrlimit(RLIMIT_STACK, &limit);
+}
+
+void FillRecord(int signal, const siginfo_t* info, const greg_t* registers,
+                EXCEPTION_RECORD& record) {
+  record = EXCEPTION_RECORD{};
+  record.ExceptionAddress = reinterpret_cast<LPVOID>(registers[TW_PC]);
+  const auto address = reinterpret_cast<ULONG_PTR>(info->si_addr);
+  switch (signal) {
+    case SIGSEGV:
+    case SIGBUS:
+      if (signal == SIGBUS) {
+        record.ExceptionCode = EXCEPTION_IN_PAGE_ERROR;
+      } else if (IsStackOverflow(address)) {
+        record.ExceptionCode = EXCEPTION_STACK_OVERFLOW;
+        ReleaseStackReserve();
+      } else {
+        record.ExceptionCode = EXCEPTION_ACCESS_VIOLATION;
+      }
+      record.NumberParameters = 2;
+      record.ExceptionInformation[0] = AccessKind(registers);
+      record.ExceptionInformation[1] = address;
+      break;
+    case SIGFPE:
+      record.ExceptionCode = FloatingPointCode(info->si_code);
+      break;
+    case SIGILL:
+      record.ExceptionCode = EXCEPTION_ILLEGAL_INSTRUCTION;
+      break;
+    default: {
+      record.ExceptionCode = EXCEPTION_BREAKPOINT;
+      // The processor reports a breakpoint after it; Windows names the
+      // breakpoint instruction (int3) itself.
+      const auto pc = static_cast<uintptr_t>(registers[TW_PC]);
+      if (info->si_code == SI_KERNEL && *reinterpret_cast<const unsigned char*>(pc - 1) == 0xCC)
+        record.ExceptionAddress = reinterpret_cast<LPVOID>(pc - 1);
+      break;
+    }
+  }
+}
+
+void OnFault(int signal, siginfo_t* info, void* context) {
+  const int savedErrno = errno;
+  greg_t* registers = static_cast<ucontext_t*>(context)->uc_mcontext.gregs;
+  const auto sp = static_cast<uintptr_t>(registers[TW_SP]);
+  // si_code <= 0: sent by kill() or a queue, not raised by an instruction.
+  if (!layer.translator.load() || info->si_code <= 0 || ThreadId() != layer.thread.load() ||
+      layer.throwStack.Holds(sp)) {
+    PassOn(signal);
+    errno = savedErrno;
+    return;
+  }
+  FillRecord(signal, info, registers, pendingFault.record);
+  pendingFault.instruction = pendingFault.record.ExceptionAddress;
+  pendingFault.frame = reinterpret_cast<const void*>(registers[TW_FP]);
+
+  // A call through a bad pointer faults where no function is: unwinding
+  // starts in the caller, inside its call instruction.
+  auto unwindFrom = reinterpret_cast<uintptr_t>(pendingFault.instruction);
+  uintptr_t unwindSp = sp;
+  if (signal == SIGSEGV && AccessKind(registers) == 8 &&
+      unwindFrom == reinterpret_cast<uintptr_t>(info->si_addr)) {
+    unwindFrom = *reinterpret_cast<const uintptr_t*>(sp) - 1;
+    unwindSp = sp + sizeof(uintptr_t);
+  }
+  auto* top = reinterpret_cast<uintptr_t*>(layer.throwStack.High());
+  top[-1] = unwindSp;
+  top[-2] = unwindFrom;
+  registers[TW_SP] = reinterpret_cast<greg_t>(top - 2);
+  registers[TW_PC] = reinterpret_cast<greg_t>(&FaultTrampoline);
+  errno = savedErrno;
+}
+
+// Once per process, the stack's soft limit is set to keep kOverflowReserve
+// below the hard one, for ReleaseStackReserve; then the lowest address the
+// calling thread's stack may reach is noted.
+void PrepareForStackOverflow(bool first) {
+  struct rlimit limit;
+  if (first && getrlimit(RLIMIT_STACK, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+      limit.rlim_max != RLIM_INFINITY && limit.rlim_max - limit.rlim_cur < kOverflowReserve &&
+      limit.rlim_max > 2 * kOverflowReserve) {
+    limit.rlim_cur = limit.rlim_max - kOverflowReserve;
+    setrlimit(RLIMIT_STACK, &limit);
+  }
+  pthread_attr_t attributes;
+  if (pthread_getattr_np(pthread_self(), &attributes) != 0) return;
+  void* lowest;
+  size_t size;
+  if (pthread_attr_getstack(&attributes, &lowest, &size) == 0)
+    layer.stackLowest = reinterpret_cast<uintptr_t>(lowest);
+  pthread_attr_destroy(&attributes);
+}
+
+bool FaultLayer::Install(FaultTranslator newTranslator) {
+  if (!altStack.Allocate(kAltStackSize) || !throwStack.Allocate(kThrowStackSize)) return false;
+  stack_t stack = {};
+  stack.ss_sp = altStack.Low();
+  stack.ss_size = altStack.Size();
+  if (sigaltstack(&stack, nullptr) != 0) return false;
+  PrepareForStackOverflow(!handlersInstalled_);
+  if (!handlersInstalled_) {
+    struct sigaction action = {};
+    action.sa_sigaction = OnFault;
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+    // A fault inside the handler finds its signal blocked: the kernel then
+    // ends the process instead of calling the handler again.
+    sigemptyset(&action.sa_mask);
+    for (int signal : kFaultSignals) sigaddset(&action.sa_mask, signal);
+    for (size_t i = 0; i < kSignalCount; ++i) sigaction(kFaultSignals[i], &action, &previous_[i]);
+    handlersInstalled_ = true;
+  }
+  thread.store(ThreadId());
+  translator.store(newTranslator);
+  return true;
+}
+
+void FaultLayer::Remove() {
+  translator.store(nullptr);
+  if (handlersInstalled_) {
+    for (size_t i = 0; i < kSignalCount; ++i) sigaction(kFaultSignals[i], &previous_[i], nullptr);
+    handlersInstalled_ = false;
+  }
+  // Only the installing thread can give its alternate stack up; called on
+  // another thread, the stack stays mapped.
+  if (thread.load() == ThreadId()) {
+    stack_t stack = {};
+    stack.ss_flags = SS_DISABLE;
+    if (sigaltstack(&stack, nullptr) == 0) altStack.Free();
+  }
+  throwStack.Free();
+  thread.store(0);
+}
+
+}  // namespace
+
+// Called by the trampoline on the throw stack; the translator's exception
+// leaves through the trampoline into the faulting frame.
+extern "C" [[noreturn]] __attribute__((used, visibility("hidden"))) void ThrowPendingFault() asm(
+    "tw_throw_pending_fault");
+void ThrowPendingFault() {
+  const PendingFault fault = pendingFault;
+  layer.translator.load()(&fault.record, fault.instruction, fault.frame);
+  abort();  // a translator that returns breaks its contract
+}
+
+bool SetFaultTranslator(FaultTranslator translator) {
+  if (!translator) {
+    layer.Remove();
+    return true;
+  }
+  return layer.Install(translator);
+}

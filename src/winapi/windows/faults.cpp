@@ -1,0 +1,303 @@
+// Processor faults on Windows: a vectored exception handler that turns a
+// fault of the translating thread into a call of its fault translator
+// (SetFaultTranslator). MinGW's run time has no working _set_se_translator.
+//
+// The handler does not throw from inside the system's dispatcher: it copies
+// the record and resumes the thread in a trampoline whose unwind
+// information leads back into the faulting frame, so that the translator's
+// exception unwinds the faulting function (compiled with
+// -fnon-call-exceptions) and its callers as if the faulting instruction had
+// thrown it.
+// - x86-64: the exception is thrown through the system's unwinder, which
+//   accepts frames only on the thread's stack, ordered. The trampoline runs
+//   there, just below the faulting frame, and describes that frame as a
+//   machine frame (UWOP_PUSH_MACHFRAME), the unwind code of an interrupted
+//   instruction.
+// - x86: exceptions are DWARF-unwound by libgcc; the trampoline runs on a
+//   stack of our own and describes the faulting frame as a signal frame, as
+//   on Linux.
+// A stack overflow is raised with the thread's stack guarantee left; the
+// cleanups of the unwound frames (and on x86-64 the throw) run in it.
+#include "winapi/winapi.h"
+
+namespace {
+
+// The fault being thrown: written by the handler, read by the trampoline.
+struct PendingFault {
+  EXCEPTION_RECORD record;
+  const void* instruction;
+  const void* frame;
+};
+PendingFault pendingFault;
+
+}  // namespace
+
+extern "C" void FaultTrampoline() asm("tw_fault_trampoline");
+
+#if defined(__x86_64__)
+// Entered with the faulting stack pointer in rdx and, in rcx, the address to
+// unwind the faulting frame from; builds the machine frame from them.
+asm(R"(
+  .text
+  .p2align 4
+  .def tw_fault_trampoline; .scl 3; .type 32; .endef
+tw_fault_trampoline:
+  .seh_proc tw_fault_trampoline
+  pushq $0
+  pushq %rdx
+  pushq $0
+  pushq $0
+  pushq %rcx
+  .seh_pushframe
+  subq $40, %rsp
+  .seh_stackalloc 40
+  .seh_endprologue
+  call tw_throw_pending_fault
+  ud2
+  .seh_endproc
+)");
+#elif defined(__i386__)
+// Entered with the address to unwind the faulting frame from on the stack
+// and, above it, the faulting stack pointer.
+asm(R"(
+  .text
+  .p2align 4
+  .def tw_fault_trampoline; .scl 3; .type 32; .endef
+tw_fault_trampoline:
+  .cfi_startproc
+  .cfi_signal_frame
+  .cfi_offset %esp, 0
+  pushl %ebp
+  .cfi_adjust_cfa_offset 4
+  .cfi_offset %ebp, -8
+  movl %esp, %ebp
+  .cfi_def_cfa_register %ebp
+  andl $-16, %esp
+  call tw_throw_pending_fault
+  ud2
+  .cfi_endproc
+)");
+#else
+#error "Processor faults: write this processor's trampoline."
+#endif
+
+namespace {
+
+// What a stack overflow leaves for the translator and the cleanups.
+constexpr ULONG kOverflowReserve = 64 * 1024;
+#if defined(__i386__)
+constexpr SIZE_T kThrowStackSize = 256 * 1024;
+#endif
+
+DWORD PageSize() {
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  return info.dwPageSize;
+}
+
+// The processor's faults; everything else (language exceptions, the
+// debugger's notices, RPC failures) takes its course.
+bool IsProcessorFault(DWORD code) {
+  switch (code) {
+    case EXCEPTION_DATATYPE_MISALIGNMENT:
+    case EXCEPTION_BREAKPOINT:
+    case EXCEPTION_SINGLE_STEP:
+    case EXCEPTION_ACCESS_VIOLATION:
+    case EXCEPTION_IN_PAGE_ERROR:
+    case EXCEPTION_ILLEGAL_INSTRUCTION:
+    case EXCEPTION_PRIV_INSTRUCTION:
+    case EXCEPTION_STACK_OVERFLOW:
+      return true;
+    default:
+      return code >= EXCEPTION_ARRAY_BOUNDS_EXCEEDED && code <= EXCEPTION_INT_OVERFLOW;
+  }
+}
+
+#if defined(__i386__)
+// A stack of our own with a page that faults below it.
+class GuardedStack {
+ public:
+  GuardedStack() = default;
+  GuardedStack(const GuardedStack&) = delete;
+  GuardedStack& operator=(const GuardedStack&) = delete;
+  ~GuardedStack() { Free(); }
+
+  bool Allocate(SIZE_T size) {
+    if (base_) return true;
+    char* p = static_cast<char*>(
+        VirtualAlloc(nullptr, size + PageSize(), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    if (!p) return false;
+    DWORD old;
+    if (!VirtualProtect(p, PageSize(), PAGE_NOACCESS, &old)) {
+      VirtualFree(p, 0, MEM_RELEASE);
+      return false;
+    }
+    base_ = p;
+    high_ = p + size + PageSize();
+    return true;
+  }
+  void Free() {
+    if (base_) VirtualFree(base_, 0, MEM_RELEASE);
+    base_ = high_ = nullptr;
+  }
+  char* High() const { return high_; }
+  bool Holds(uintptr_t address) const {
+    return address >= reinterpret_cast<uintptr_t>(base_) &&
+           address < reinterpret_cast<uintptr_t>(high_);
+  }
+
+ private:
+  char* base_ = nullptr;
+  char* high_ = nullptr;
+};
+#endif
+
+// The installation. Removed at exit, so that nothing is translated after
+// the translator's module has begun to go away.
+class FaultLayer {
+ public:
+  FaultLayer() = default;
+  FaultLayer(const FaultLayer&) = delete;
+  FaultLayer& operator=(const FaultLayer&) = delete;
+  ~FaultLayer() { Remove(); }
+
+  bool Install(FaultTranslator newTranslator);
+  void Remove() {
+    translator = nullptr;
+    if (handler_) RemoveVectoredExceptionHandler(handler_);
+    handler_ = nullptr;
+#if defined(__i386__)
+    throwStack.Free();
+#endif
+  }
+
+  FaultTranslator volatile translator = nullptr;
+  DWORD volatile thread = 0;
+#if defined(__i386__)
+  GuardedStack throwStack;
+#endif
+
+ private:
+  PVOID handler_ = nullptr;
+};
+
+FaultLayer layer;
+
+#if defined(__x86_64__)
+// libgcc's personality looks for the handler of the instruction before the
+// address it is given, as if it were a return address, while the system's
+// unwinder reads from that address how far the function's prologue has run.
+// One past the faulting instruction satisfies both, except inside a
+// prologue, where the unwinder must have the faulting instruction itself (a
+// prologue is in no handler's range anyway).
+DWORD64 UnwindAddress(DWORD64 pc) {
+  DWORD64 imageBase;
+  if (PRUNTIME_FUNCTION function = RtlLookupFunctionEntry(pc, &imageBase, nullptr)) {
+    const BYTE* unwindInfo = reinterpret_cast<const BYTE*>(imageBase + function->UnwindData);
+    const BYTE prologueSize = unwindInfo[1];
+    if (pc - (imageBase + function->BeginAddress) < prologueSize) return pc;
+  }
+  return pc + 1;
+}
+
+void RedirectToTrampoline(CONTEXT& context, const EXCEPTION_RECORD&) {
+  context.Rcx = UnwindAddress(reinterpret_cast<DWORD64>(pendingFault.instruction));
+  context.Rdx = context.Rsp;
+  // Windows has no red zone: all below the stack pointer is free.
+  context.Rsp = (context.Rsp - 64) & ~static_cast<DWORD64>(15);
+  context.Rip = reinterpret_cast<DWORD64>(&FaultTrampoline);
+}
+#else
+void RedirectToTrampoline(CONTEXT& context, const EXCEPTION_RECORD& record) {
+  auto unwindFrom = reinterpret_cast<uintptr_t>(pendingFault.instruction);
+  uintptr_t unwindSp = context.Esp;
+  // A call through a bad pointer faults where no function is: unwinding
+  // starts in the caller, inside its call instruction.
+  if (record.ExceptionCode == EXCEPTION_ACCESS_VIOLATION && record.NumberParameters >= 2 &&
+      record.ExceptionInformation[0] == 8 && record.ExceptionInformation[1] == unwindFrom) {
+    unwindFrom = *reinterpret_cast<const uintptr_t*>(unwindSp) - 1;
+    unwindSp += sizeof(uintptr_t);
+  }
+  auto* top = reinterpret_cast<uintptr_t*>(layer.throwStack.High());
+  top[-1] = unwindSp;
+  top[-2] = unwindFrom;
+  context.Esp = reinterpret_cast<DWORD>(top - 2);
+  context.Eip = reinterpret_cast<DWORD>(&FaultTrampoline);
+}
+#endif
+
+LONG CALLBACK OnException(EXCEPTION_POINTERS* pointers) {
+  const EXCEPTION_RECORD& record = *pointers->ExceptionRecord;
+  CONTEXT& context = *pointers->ContextRecord;
+  if (!layer.translator || GetCurrentThreadId() != layer.thread ||
+      !IsProcessorFault(record.ExceptionCode)) {
+    return EXCEPTION_CONTINUE_SEARCH;
+  }
+#if defined(__i386__)
+  if (layer.throwStack.Holds(context.Esp)) return EXCEPTION_CONTINUE_SEARCH;
+  const void* frame = reinterpret_cast<const void*>(context.Ebp);
+#else
+  const void* frame = reinterpret_cast<const void*>(context.Rbp);
+#endif
+  pendingFault.record = record;
+  pendingFault.instruction = record.ExceptionAddress;
+  pendingFault.frame = frame;
+  RedirectToTrampoline(context, record);
+  return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+// Asks the system to raise a stack overflow with kOverflowReserve left
+// (Vista and later; XP raises it with one guard page left).
+void ReserveStackForOverflow() {
+  typedef BOOL(WINAPI * SetGuarantee)(PULONG);
+  auto setGuarantee = reinterpret_cast<SetGuarantee>(reinterpret_cast<void (*)()>(
+      GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetThreadStackGuarantee")));
+  ULONG size = kOverflowReserve;
+  if (!setGuarantee || !setGuarantee(&size)) return;
+  // Wine commits the main thread's whole stack at once, with its guard page
+  // at the very bottom, where the guarantee never comes into play. A guard
+  // page above the reserve lets the stack grow page by page from there, as
+  // on Windows, where that page is not committed yet and is left alone.
+  MEMORY_BASIC_INFORMATION stack, page;
+  if (!VirtualQuery(&stack, &stack, sizeof stack)) return;
+  char* guard = static_cast<char*>(stack.AllocationBase) + kOverflowReserve + 2 * PageSize();
+  DWORD old;
+  if (VirtualQuery(guard, &page, sizeof page) == sizeof page && page.State == MEM_COMMIT &&
+      page.Protect == PAGE_READWRITE && guard < reinterpret_cast<char*>(&stack) - PageSize()) {
+    VirtualProtect(guard, PageSize(), PAGE_READWRITE | PAGE_GUARD, &old);
+  }
+}
+
+bool FaultLayer::Install(FaultTranslator newTranslator) {
+#if defined(__i386__)
+  if (!throwStack.Allocate(kThrowStackSize)) return false;
+#endif
+  if (!handler_) {
+    handler_ = AddVectoredExceptionHandler(1, OnException);
+    if (!handler_) return false;
+  }
+  ReserveStackForOverflow();
+  thread = GetCurrentThreadId();
+  translator = newTranslator;
+  return true;
+}
+
+}  // namespace
+
+// Called by the trampoline; the translator's exception leaves through the
+// trampoline into the faulting frame.
+extern "C" [[noreturn]] __attribute__((used)) void ThrowPendingFault() asm(
+    "tw_throw_pending_fault");
+void ThrowPendingFault() {
+  const PendingFault fault = pendingFault;
+  layer.translator(&fault.record, fault.instruction, fault.frame);
+  abort();  // a translator that returns breaks its contract
+}
+
+bool SetFaultTranslator(FaultTranslator translator) {
+  if (!translator) {
+    layer.Remove();
+    return true;
+  }
+  return layer.Install(translator);
+}
