@@ -49,3 +49,11 @@ void ClPathName::GetPath(ClString& out) {
   }
   path.GetText(out);
 }
+
+ClString WithExtension(const ClString& path, const char* ext) {
+  ClPathName name(path);
+  name.SetExtension(ClStringRange(ClString(ext)));
+  ClString out;
+  name.GetPath(out);
+  return out;
+}

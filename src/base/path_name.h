@@ -34,3 +34,7 @@ class ClPathName {
   DWORD valid;
   char separator;
 };
+
+// `path` with the extension of its last component replaced by (or, when it
+// has none, extended with) `ext`, given without a dot.
+ClString WithExtension(const ClString& path, const char* ext);

@@ -1,0 +1,103 @@
+// Option parsing: switch words, positional arguments, and bad items.
+#include "app/options.h"
+
+#include "console/console_print.h"
+#include "errors/resource_strings.h"
+
+namespace {
+
+bool Equals(const ClString& text, const char* literal, DWORD flags) {
+  return CompareStringA(LOCALE_USER_DEFAULT, flags, text.GetText(),
+                        static_cast<int>(text.GetLength()), literal, -1) == CSTR_EQUAL;
+}
+
+void Report(UINT id, const ClString& item) { ConsolePrint(ClString(id, item.GetText())); }
+
+ItemOutcome PrintUsage() {
+  ClString usage;
+  LoadResString(usage, IDS_USAGE);
+  ConsolePrint(usage);
+  return ItemOutcome::kUsage;
+}
+
+ItemOutcome ApplyArgument(const ClString& text, LONG index, CounterOptions& options) {
+  if (Equals(text, "?", 0)) return PrintUsage();
+  switch (index) {
+    case 0:  // the program's own path
+      return ItemOutcome::kAccepted;
+    case 1:
+      if (!IsValidFileName(text)) {
+        Report(IDS_INVALID_FILE_NAME, text);
+        return ItemOutcome::kBad;
+      }
+      options.headerFile = text;
+      return ItemOutcome::kAccepted;
+    case 2:
+      if (!text.IsEmpty() && !IsValidBuildName(text)) {
+        Report(IDS_INVALID_BUILD_NAME, text);
+        return ItemOutcome::kBad;
+      }
+      options.buildName = text;
+      return ItemOutcome::kAccepted;
+    default:
+      Report(IDS_UNEXPECTED_ARGUMENT, text);
+      return ItemOutcome::kBad;
+  }
+}
+
+ItemOutcome ApplySwitch(const ClString& name, const ClString& value, CounterOptions& options,
+                        bool& showBanner) {
+  if (Equals(name, "i", NORM_IGNORECASE)) {
+    options.interactive = true;
+  } else if (Equals(name, "b", NORM_IGNORECASE)) {
+    if (!IsValidFileName(value)) {
+      Report(IDS_INVALID_FILE_NAME, value);
+      return ItemOutcome::kBad;
+    }
+    options.makeBatFile = true;
+    options.batFile = value;
+  } else if (Equals(name, "nologo", NORM_IGNORECASE)) {
+    showBanner = false;
+  } else if (Equals(name, "c", NORM_IGNORECASE)) {
+    options.checkOut = true;
+  } else if (Equals(name, "n", NORM_IGNORECASE)) {
+    options.noIncrement = true;
+  } else if (Equals(name, "?", 0)) {
+    return PrintUsage();
+  } else {
+    Report(IDS_UNKNOWN_KEY, name);
+    return ItemOutcome::kBad;
+  }
+  return ItemOutcome::kAccepted;
+}
+
+bool IsLetterOrUnderscore(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+}
+
+}  // namespace
+
+ItemOutcome ApplyCommandLineItem(const ClCommandLine& items, CounterOptions& options,
+                                 bool& showBanner) {
+  if (items.switchName.IsEmpty())
+    return ApplyArgument(items.argument.GetText(), items.argIndex, options);
+  return ApplySwitch(items.switchName.GetText(), items.switchValue.GetText(), options,
+                     showBanner);
+}
+
+bool IsValidBuildName(const ClString& name) {
+  const char* p = name.GetText();
+  if (!IsLetterOrUnderscore(*p)) return false;
+  for (++p; *p; ++p) {
+    if (!IsLetterOrUnderscore(*p) && !(*p >= '0' && *p <= '9')) return false;
+  }
+  return true;
+}
+
+bool IsValidFileName(const ClString& name) {
+  for (const char* p = name.GetText(); *p; ++p) {
+    const unsigned char c = static_cast<unsigned char>(*p);
+    if (c < 0x20 || c == 0x7F) return false;
+  }
+  return true;
+}
