@@ -1,0 +1,719 @@
+// The server's operating-system services, for each system: Win32 calls on
+// Windows, POSIX calls on Linux. This is the one file of the server with
+// platform conditionals.
+#include "platform.h"
+
+#include <algorithm>
+
+#ifdef _WIN32
+
+#include <stdio.h>
+
+#include <memory>
+
+const char kServerPathSeparator = '\\';
+const char kServerLibraryName[] = "twsourcesafe.dll";
+
+namespace {
+
+std::string ErrorText(DWORD code) {
+  char text[512];
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                code, 0, text, sizeof(text), nullptr);
+  while (length > 0 &&
+         (text[length - 1] == '\r' || text[length - 1] == '\n' || text[length - 1] == '.')) {
+    --length;
+  }
+  if (length == 0) return "error " + std::to_string(code);
+  return std::string(text, length);
+}
+
+void SetError(std::string* error, DWORD code) {
+  if (error) *error = ErrorText(code);
+}
+
+// Closes a handle when it goes.
+class Handle {
+ public:
+  explicit Handle(HANDLE handle) : handle_(handle) {}
+  ~Handle() {
+    if (Valid()) CloseHandle(handle_);
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  bool Valid() const { return handle_ && handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE Get() const { return handle_; }
+  HANDLE Release() {
+    HANDLE handle = handle_;
+    handle_ = INVALID_HANDLE_VALUE;
+    return handle;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+HANDLE OpenForReading(const std::string& path) {
+  return CreateFileA(path.c_str(), GENERIC_READ,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+bool IdentityOf(HANDLE file, FileIdentity* identity) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(file, &info)) return false;
+  identity->device = info.dwVolumeSerialNumber;
+  identity->inode = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  identity->size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  identity->modified =
+      static_cast<int64_t>(((static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                            info.ftLastWriteTime.dwLowDateTime) *
+                           100);
+  return true;
+}
+
+bool WriteAll(HANDLE file, std::string_view data) {
+  while (!data.empty()) {
+    DWORD chunk = static_cast<DWORD>(std::min<size_t>(data.size(), 1u << 30));
+    DWORD written = 0;
+    if (!WriteFile(file, data.data(), chunk, &written, nullptr)) return false;
+    data.remove_prefix(written);
+  }
+  return true;
+}
+
+std::string ClassIdText(REFCLSID classId) {
+  char text[40];
+  snprintf(text, sizeof(text), "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+           static_cast<unsigned long>(classId.Data1), classId.Data2, classId.Data3,
+           classId.Data4[0], classId.Data4[1], classId.Data4[2], classId.Data4[3], classId.Data4[4],
+           classId.Data4[5], classId.Data4[6], classId.Data4[7]);
+  return text;
+}
+
+bool SetKeyValue(HKEY root, const std::string& key, const char* name, const std::string& value,
+                 std::string* error) {
+  HKEY opened;
+  LONG result =
+      RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &opened, nullptr);
+  if (result == ERROR_SUCCESS) {
+    result = RegSetValueExA(opened, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                            static_cast<DWORD>(value.size() + 1));
+    RegCloseKey(opened);
+  }
+  if (result != ERROR_SUCCESS) SetError(error, static_cast<DWORD>(result));
+  return result == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+// Windows cannot replace a file while a view of it is mapped, so the "view"
+// is a copy and no handle stays open.
+MappedFile::~MappedFile() {
+  if (size_) delete[] data_;
+}
+
+bool MappedFile::Open(const std::string& path, std::string* error) {
+  if (size_) delete[] data_;
+  data_ = nullptr;
+  size_ = 0;
+  Handle file(OpenForReading(path));
+  if (!file.Valid() || !IdentityOf(file.Get(), &identity_)) {
+    SetError(error, GetLastError());
+    return false;
+  }
+  if (identity_.size == 0) {
+    data_ = "";
+    return true;
+  }
+  auto copy = std::make_unique<char[]>(static_cast<size_t>(identity_.size));
+  size_t done = 0;
+  while (done < identity_.size) {
+    DWORD got = 0;
+    DWORD chunk = static_cast<DWORD>(std::min<uint64_t>(identity_.size - done, 1u << 30));
+    if (!ReadFile(file.Get(), copy.get() + done, chunk, &got, nullptr) || got == 0) {
+      SetError(error, got == 0 ? ERROR_HANDLE_EOF : GetLastError());
+      return false;
+    }
+    done += got;
+  }
+  data_ = copy.release();
+  size_ = done;
+  return true;
+}
+
+FileLock::~FileLock() { Release(); }
+
+bool FileLock::Acquire(const std::string& path, bool exclusive, std::string* error) {
+  Release();
+  Handle file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  OVERLAPPED whole = {};
+  if (!file.Valid() ||
+      !LockFileEx(file.Get(), exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0, 0, 1, 0, &whole)) {
+    SetError(error, GetLastError());
+    return false;
+  }
+  handle_ = reinterpret_cast<intptr_t>(file.Release());
+  return true;
+}
+
+void FileLock::Release() {
+  if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));  // closing unlocks
+  handle_ = -1;
+}
+
+bool GetFileIdentity(const std::string& path, FileIdentity* identity) {
+  Handle file(OpenForReading(path));
+  return file.Valid() && IdentityOf(file.Get(), identity);
+}
+
+bool ReadWholeFile(const std::string& path, std::string* data, bool* missing, std::string* error) {
+  Handle file(OpenForReading(path));
+  if (!file.Valid()) {
+    DWORD code = GetLastError();
+    *missing = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+    SetError(error, code);
+    return false;
+  }
+  *missing = false;
+  data->clear();
+  char buffer[65536];
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(file.Get(), buffer, sizeof(buffer), &got, nullptr)) {
+      SetError(error, GetLastError());
+      return false;
+    }
+    if (got == 0) return true;
+    data->append(buffer, got);
+  }
+}
+
+bool WriteFileAtomically(const std::string& path, std::string_view data, std::string* error) {
+  std::string temporary = path + "." + std::to_string(GetCurrentProcessId()) + ".new";
+  Handle file(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  bool written = file.Valid() && WriteAll(file.Get(), data) && FlushFileBuffers(file.Get());
+  DWORD code = GetLastError();
+  if (file.Valid()) CloseHandle(file.Release());
+  if (written && !MoveFileExA(temporary.c_str(), path.c_str(),
+                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    written = false;
+    code = GetLastError();
+  }
+  if (!written) {
+    DeleteFileA(temporary.c_str());
+    SetError(error, code);
+  }
+  return written;
+}
+
+bool AppendToFile(const std::string& path, std::string_view data, std::string* error) {
+  Handle file(CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                          nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.Valid() || !WriteAll(file.Get(), data)) {
+    SetError(error, GetLastError());
+    return false;
+  }
+  return true;
+}
+
+bool MakeFolder(const std::string& path, std::string* error) {
+  if (CreateDirectoryA(path.c_str(), nullptr) || IsFolder(path)) return true;
+  SetError(error, GetLastError());
+  return false;
+}
+
+bool IsFile(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool IsFolder(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool SetWritable(const std::string& path, bool writable, std::string* error) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    DWORD wanted =
+        writable ? attributes & ~FILE_ATTRIBUTE_READONLY : attributes | FILE_ATTRIBUTE_READONLY;
+    if (wanted == attributes || SetFileAttributesA(path.c_str(), wanted)) return true;
+  }
+  SetError(error, GetLastError());
+  return false;
+}
+
+bool IsAbsolutePath(std::string_view path) {
+  return (path.size() >= 3 && path[1] == ':' && (path[2] == '\\' || path[2] == '/')) ||
+         path.substr(0, 2) == "\\\\";
+}
+
+std::string_view FileNameOf(std::string_view path) {
+  size_t separator = path.find_last_of("\\/:");
+  return separator == std::string_view::npos ? path : path.substr(separator + 1);
+}
+
+std::string FullPath(std::string_view path) {
+  std::string name(path.empty() ? "." : path);
+  std::string full(MAX_PATH, '\0');
+  DWORD length =
+      GetFullPathNameA(name.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  if (length >= full.size()) {
+    full.resize(length);
+    length = GetFullPathNameA(name.c_str(), length, full.data(), nullptr);
+  }
+  full.resize(length < full.size() ? length : 0);
+  return full;
+}
+
+std::string FolderOf(std::string_view path) {
+  size_t separator = path.find_last_of("\\/");
+  if (separator == std::string_view::npos) return "";
+  // "C:\" keeps its separator: it is the folder itself.
+  return std::string(path.substr(0, separator == 2 && path[1] == ':' ? 3 : separator));
+}
+
+std::string JoinPath(std::string_view folder, std::string_view name) {
+  std::string path(folder);
+  if (!path.empty() && path.back() != '\\' && path.back() != '/') path += '\\';
+  path += name;
+  return path;
+}
+
+std::string GetEnvironment(const char* name) {
+  char buffer[1024];
+  DWORD length = GetEnvironmentVariableA(name, buffer, sizeof(buffer));
+  if (length < sizeof(buffer)) return std::string(buffer, length);
+  std::string value(length, '\0');
+  length = GetEnvironmentVariableA(name, value.data(), length);
+  value.resize(length);
+  return value;
+}
+
+std::string LoginName() {
+  char name[257];
+  DWORD size = sizeof(name);
+  return GetUserNameA(name, &size) ? name : "";
+}
+
+std::string TimeStamp() {
+  SYSTEMTIME now;
+  GetSystemTime(&now);
+  char text[32];
+  snprintf(text, sizeof(text), "%04u-%02u-%02uT%02u:%02u:%02uZ", now.wYear, now.wMonth, now.wDay,
+           now.wHour, now.wMinute, now.wSecond);
+  return text;
+}
+
+std::string ThisModulePath() {
+  HMODULE module = nullptr;
+  if (!GetModuleHandleExA(
+          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+          reinterpret_cast<LPCSTR>(&ThisModulePath), &module)) {
+    return "";
+  }
+  char path[MAX_PATH];
+  DWORD length = GetModuleFileNameA(module, path, sizeof(path));
+  return length > 0 && length < sizeof(path) ? std::string(path, length) : "";
+}
+
+std::string ProgramPath() {
+  char path[MAX_PATH];
+  DWORD length = GetModuleFileNameA(nullptr, path, sizeof(path));
+  return length > 0 && length < sizeof(path) ? std::string(path, length) : "";
+}
+
+// The class's keys under Software\Classes of the user or the machine, as
+// regsvr32 leaves them: CLSID\{id}\InprocServer32 and ProgID, and the
+// ProgID's own CLSID.
+bool WriteServerRegistration(REFCLSID classId, const char* progId, const std::string& library,
+                             bool perUser, std::string* where, std::string* error) {
+  HKEY root = perUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+  std::string id = ClassIdText(classId), key = "Software\\Classes\\CLSID\\" + id;
+  *where = (perUser ? "HKEY_CURRENT_USER\\" : "HKEY_LOCAL_MACHINE\\") + key;
+  return SetKeyValue(root, key, nullptr, progId, error) &&
+         SetKeyValue(root, key + "\\InprocServer32", nullptr, library, error) &&
+         SetKeyValue(root, key + "\\InprocServer32", "ThreadingModel", "Apartment", error) &&
+         SetKeyValue(root, key + "\\ProgID", nullptr, progId, error) &&
+         SetKeyValue(root, std::string("Software\\Classes\\") + progId + "\\CLSID", nullptr, id,
+                     error);
+}
+
+bool RemoveServerRegistration(REFCLSID classId, bool perUser, std::string* where, bool* existed,
+                              std::string* error) {
+  HKEY root = perUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+  std::string key = "Software\\Classes\\CLSID\\" + ClassIdText(classId);
+  *where = (perUser ? "HKEY_CURRENT_USER\\" : "HKEY_LOCAL_MACHINE\\") + key;
+  // Deepest first: a key with subkeys cannot be deleted.
+  const std::string keys[] = {key + "\\InprocServer32", key + "\\ProgID", key,
+                              "Software\\Classes\\SourceSafe\\CLSID",
+                              "Software\\Classes\\SourceSafe"};
+  *existed = false;
+  for (const std::string& each : keys) {
+    LONG result = RegDeleteKeyA(root, each.c_str());
+    if (result == ERROR_SUCCESS) {
+      *existed = true;
+    } else if (result != ERROR_FILE_NOT_FOUND) {
+      SetError(error, static_cast<DWORD>(result));
+      return false;
+    }
+  }
+  return true;
+}
+
+#else
+
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "winapi/linux/com_registry.h"
+
+const char kServerPathSeparator = '/';
+const char kServerLibraryName[] = "libtwsourcesafe.so";
+
+namespace {
+
+std::string ErrorText(int code) {
+  char buffer[256];
+  // The GNU strerror_r returns the text, which may not be in the buffer.
+  return strerror_r(code, buffer, sizeof(buffer));
+}
+
+void SetError(std::string* error, int code) {
+  if (error) *error = ErrorText(code);
+}
+
+// Closes a descriptor when it goes.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int Get() const { return fd_; }
+  int Release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_;
+};
+
+bool WriteAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    ssize_t written = write(fd, data.data(), data.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data.remove_prefix(static_cast<size_t>(written));
+  }
+  return true;
+}
+
+FileIdentity IdentityOf(const struct stat& info) {
+  FileIdentity identity;
+  identity.device = info.st_dev;
+  identity.inode = info.st_ino;
+  identity.size = static_cast<uint64_t>(info.st_size);
+  identity.modified = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+  return identity;
+}
+
+std::string CurrentFolder() {
+  std::string folder(256, '\0');
+  while (!getcwd(folder.data(), folder.size())) {
+    if (errno != ERANGE) return "/";
+    folder.resize(folder.size() * 2);
+  }
+  folder.resize(strlen(folder.c_str()));
+  return folder;
+}
+
+// The registry entry of a class: the registry's folder and the braced id.
+std::string RegistrationPath(REFCLSID classId, bool perUser) {
+  char folder[4096];
+  if (ComRegistryFolder(perUser, folder, sizeof(folder)) == 0) return "";
+  char name[40];
+  snprintf(name, sizeof(name), "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", classId.Data1,
+           classId.Data2, classId.Data3, classId.Data4[0], classId.Data4[1], classId.Data4[2],
+           classId.Data4[3], classId.Data4[4], classId.Data4[5], classId.Data4[6],
+           classId.Data4[7]);
+  return std::string(folder) + name;
+}
+
+std::string ResultText(HRESULT result) {
+  char text[32];
+  snprintf(text, sizeof(text), "error 0x%08X", static_cast<unsigned>(result));
+  return text;
+}
+
+}  // namespace
+
+MappedFile::~MappedFile() {
+  if (data_ && size_) munmap(const_cast<char*>(data_), size_);
+}
+
+bool MappedFile::Open(const std::string& path, std::string* error) {
+  if (data_ && size_) munmap(const_cast<char*>(data_), size_);
+  data_ = nullptr;
+  size_ = 0;
+  Descriptor fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat info;
+  if (fd.Get() < 0 || fstat(fd.Get(), &info) != 0) {
+    SetError(error, errno);
+    return false;
+  }
+  identity_ = IdentityOf(info);
+  if (info.st_size == 0) {
+    data_ = "";
+    return true;
+  }
+  // Read ahead at once: the whole file is about to be parsed.
+  void* view = mmap(nullptr, static_cast<size_t>(info.st_size), PROT_READ,
+                    MAP_PRIVATE | MAP_POPULATE, fd.Get(), 0);
+  if (view == MAP_FAILED) {
+    SetError(error, errno);
+    return false;
+  }
+  data_ = static_cast<const char*>(view);
+  size_ = static_cast<size_t>(info.st_size);
+  return true;
+}
+
+FileLock::~FileLock() { Release(); }
+
+bool FileLock::Acquire(const std::string& path, bool exclusive, std::string* error) {
+  Release();
+  Descriptor fd(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+  if (fd.Get() < 0) {
+    SetError(error, errno);
+    return false;
+  }
+  while (flock(fd.Get(), exclusive ? LOCK_EX : LOCK_SH) != 0) {
+    if (errno != EINTR) {
+      SetError(error, errno);
+      return false;
+    }
+  }
+  handle_ = fd.Release();
+  return true;
+}
+
+void FileLock::Release() {
+  if (handle_ >= 0) close(static_cast<int>(handle_));  // closing drops the lock
+  handle_ = -1;
+}
+
+bool GetFileIdentity(const std::string& path, FileIdentity* identity) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) return false;
+  *identity = IdentityOf(info);
+  return true;
+}
+
+bool ReadWholeFile(const std::string& path, std::string* data, bool* missing, std::string* error) {
+  *missing = false;
+  Descriptor fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.Get() < 0) {
+    *missing = errno == ENOENT || errno == ENOTDIR;
+    SetError(error, errno);
+    return false;
+  }
+  data->clear();
+  char buffer[65536];
+  for (;;) {
+    ssize_t got = read(fd.Get(), buffer, sizeof(buffer));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      SetError(error, errno);
+      return false;
+    }
+    if (got == 0) return true;
+    data->append(buffer, static_cast<size_t>(got));
+  }
+}
+
+bool WriteFileAtomically(const std::string& path, std::string_view data, std::string* error) {
+  std::string temporary = path + ".XXXXXX";
+  Descriptor fd(mkostemp(temporary.data(), O_CLOEXEC));
+  if (fd.Get() < 0) {
+    SetError(error, errno);
+    return false;
+  }
+  bool written = fchmod(fd.Get(), 0644) == 0 && WriteAll(fd.Get(), data) && fsync(fd.Get()) == 0;
+  int code = errno;
+  if (close(fd.Release()) != 0 && written) {
+    written = false;
+    code = errno;
+  }
+  if (written && rename(temporary.c_str(), path.c_str()) != 0) {
+    written = false;
+    code = errno;
+  }
+  if (!written) {
+    unlink(temporary.c_str());
+    SetError(error, code);
+    return false;
+  }
+  // The rename itself is made durable by flushing the folder.
+  Descriptor folder(open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folder.Get() >= 0) fsync(folder.Get());
+  return true;
+}
+
+bool AppendToFile(const std::string& path, std::string_view data, std::string* error) {
+  Descriptor fd(open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  if (fd.Get() < 0 || !WriteAll(fd.Get(), data)) {
+    SetError(error, errno);
+    return false;
+  }
+  return true;
+}
+
+bool MakeFolder(const std::string& path, std::string* error) {
+  if (mkdir(path.c_str(), 0755) == 0 || (errno == EEXIST && IsFolder(path))) return true;
+  SetError(error, errno);
+  return false;
+}
+
+bool IsFile(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool IsFolder(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool SetWritable(const std::string& path, bool writable, std::string* error) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) {
+    SetError(error, errno);
+    return false;
+  }
+  mode_t mode = info.st_mode & 07777;
+  mode = writable ? mode | S_IWUSR : mode & ~(S_IWUSR | S_IWGRP | S_IWOTH);
+  if (mode != (info.st_mode & 07777) && chmod(path.c_str(), mode) != 0) {
+    SetError(error, errno);
+    return false;
+  }
+  return true;
+}
+
+std::string FullPath(std::string_view path) {
+  std::string input;
+  if (!IsAbsolutePath(path)) input = CurrentFolder() + '/';
+  input += path;
+  std::string full;  // "/a/b" for each component kept; empty at the root
+  for (size_t start = 0; start < input.size();) {
+    size_t end = input.find('/', start);
+    if (end == std::string::npos) end = input.size();
+    std::string_view part(input.data() + start, end - start);
+    if (part == "..") {
+      full.resize(full.empty() ? 0 : full.rfind('/'));
+    } else if (!part.empty() && part != ".") {
+      full += '/';
+      full += part;
+    }
+    start = end + 1;
+  }
+  if (full.empty() || input.back() == '/') full += '/';
+  return full;
+}
+
+bool IsAbsolutePath(std::string_view path) { return !path.empty() && path[0] == '/'; }
+
+std::string_view FileNameOf(std::string_view path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+std::string FolderOf(std::string_view path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string_view::npos) return "";
+  return std::string(path.substr(0, slash == 0 ? 1 : slash));
+}
+
+std::string JoinPath(std::string_view folder, std::string_view name) {
+  std::string path(folder);
+  if (!path.empty() && path.back() != '/') path += '/';
+  path += name;
+  return path;
+}
+
+std::string GetEnvironment(const char* name) {
+  const char* value = getenv(name);
+  return value ? value : "";
+}
+
+std::string LoginName() {
+  // getlogin needs a controlling terminal; the password entry does not.
+  const char* name = getlogin();
+  if (name && *name) return name;
+  const passwd* entry = getpwuid(geteuid());
+  return entry && entry->pw_name ? entry->pw_name : "";
+}
+
+std::string TimeStamp() {
+  time_t now = time(nullptr);
+  struct tm parts;
+  gmtime_r(&now, &parts);
+  char text[32];
+  strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%SZ", &parts);
+  return text;
+}
+
+std::string ThisModulePath() {
+  Dl_info info;
+  if (dladdr(reinterpret_cast<void*>(&ThisModulePath), &info) == 0 || !info.dli_fname) return "";
+  return FullPath(info.dli_fname);
+}
+
+std::string ProgramPath() {
+  std::string path(4096, '\0');
+  ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
+  if (length <= 0) return "";
+  path.resize(static_cast<size_t>(length));
+  return path;
+}
+
+bool WriteServerRegistration(REFCLSID classId, const char* progId, const std::string& library,
+                             bool perUser, std::string* where, std::string* error) {
+  *where = RegistrationPath(classId, perUser);
+  HRESULT result = ComRegisterInprocServer(perUser, classId, progId, library.c_str(), nullptr);
+  if (FAILED(result) && error) *error = ResultText(result);
+  return SUCCEEDED(result);
+}
+
+bool RemoveServerRegistration(REFCLSID classId, bool perUser, std::string* where, bool* existed,
+                              std::string* error) {
+  *where = RegistrationPath(classId, perUser);
+  HRESULT result = ComUnregisterInprocServer(perUser, classId);
+  *existed = result == S_OK;
+  if (FAILED(result) && error) *error = ResultText(result);
+  return SUCCEEDED(result);
+}
+
+#endif

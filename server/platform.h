@@ -1,0 +1,118 @@
+// The operating-system services of the SourceSafe server and its admin
+// command. The server is loaded into other programs and cannot use the
+// tool's own Win32 layer, so it keeps this small seam of its own; platform.cpp
+// is the one file of the server that differs between systems.
+#pragma once
+
+#include <stdint.h>
+
+#include <string>
+#include <string_view>
+
+#include "winapi/winapi.h"
+
+// What tells one version of a file from the next: replacing a file by
+// renaming a new one over it changes its identity.
+struct FileIdentity {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  uint64_t size = 0;
+  int64_t modified = 0;  // nanoseconds
+  bool operator==(const FileIdentity&) const = default;
+};
+
+// Failures come back as false with a text that names the cause (the
+// system's error text); `error` may be null where the caller needs no text.
+
+// A read-only view of a whole file (mapped into memory where the system lets
+// a mapped file be replaced, else a copy), released by the destructor. The
+// view outlives the file's replacement on disk.
+class MappedFile {
+ public:
+  MappedFile() = default;
+  ~MappedFile();
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+
+  // Maps `path`; false when it cannot be opened or mapped.
+  bool Open(const std::string& path, std::string* error);
+  std::string_view Data() const { return {data_, size_}; }
+  const FileIdentity& Identity() const { return identity_; }
+
+ private:
+  const char* data_ = nullptr;
+  size_t size_ = 0;
+  FileIdentity identity_;
+};
+
+// A lock held on a lock file for as long as the object lives: shared among
+// readers, exclusive for one writer. Other processes wait for it.
+class FileLock {
+ public:
+  FileLock() = default;
+  ~FileLock();
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+  // Opens (creating it if need be) and locks `path`, waiting for the lock.
+  bool Acquire(const std::string& path, bool exclusive, std::string* error);
+  void Release();
+
+ private:
+  intptr_t handle_ = -1;
+};
+
+// The identity of `path`; false when it does not exist or cannot be read.
+bool GetFileIdentity(const std::string& path, FileIdentity* identity);
+// The whole content of a file; false when it cannot be read (`missing` tells
+// whether it does not exist).
+bool ReadWholeFile(const std::string& path, std::string* data, bool* missing, std::string* error);
+// Replaces `path` by `data` as one step: a temporary file beside it, written,
+// flushed to the disk and renamed over it. Readers see the old or the new
+// content, never a part.
+bool WriteFileAtomically(const std::string& path, std::string_view data, std::string* error);
+// Appends `data` with one write to the end of `path`, creating it.
+bool AppendToFile(const std::string& path, std::string_view data, std::string* error);
+// Creates the folder `path` (its parent must exist); an existing one is fine.
+bool MakeFolder(const std::string& path, std::string* error);
+
+bool IsFile(const std::string& path);
+bool IsFolder(const std::string& path);
+// Write permission on or off, as SourceSafe marks working copies: on means
+// writable by its owner; off removes every write permission.
+bool SetWritable(const std::string& path, bool writable, std::string* error);
+
+// The absolute form of `path`, made lexically: the current folder in front
+// of a relative one, "." and ".." resolved, no links followed.
+std::string FullPath(std::string_view path);
+bool IsAbsolutePath(std::string_view path);
+// `path`'s folder: everything before its last separator ("" when none).
+std::string FolderOf(std::string_view path);
+// `path`'s last component: everything after its last separator.
+std::string_view FileNameOf(std::string_view path);
+std::string JoinPath(std::string_view folder, std::string_view name);
+// The separator of path components.
+extern const char kServerPathSeparator;
+
+// The value of an environment variable, "" when it is not set.
+std::string GetEnvironment(const char* name);
+// The name the user logged in with; "" when it cannot be told.
+std::string LoginName();
+// The current time as ISO 8601 UTC text, for the journal.
+std::string TimeStamp();
+// The full path of the module (library or program) that holds this code.
+std::string ThisModulePath();
+// The full path of the running program.
+std::string ProgramPath();
+// The name under which the system knows the server library beside the admin
+// command ("libtwsourcesafe.so", "twsourcesafe.dll").
+extern const char kServerLibraryName[];
+
+// The registry of in-process servers: one entry per class id that names the
+// server's ProgID and library. `perUser` picks the user's own registry, else
+// the machine's. `where` receives the place of the entry.
+bool WriteServerRegistration(REFCLSID classId, const char* progId, const std::string& library,
+                             bool perUser, std::string* where, std::string* error);
+// Removes the entry; `existed` tells whether there was one.
+bool RemoveServerRegistration(REFCLSID classId, bool perUser, std::string* where, bool* existed,
+                              std::string* error);
