@@ -1,0 +1,144 @@
+"""No lost increment and no broken header: concurrent runs, a write that
+fails part-way, runs killed at random moments, and how the new header takes
+the old one's place (permissions, links, a folder that takes no new file)."""
+
+import os
+import random
+import resource
+import signal
+import subprocess
+import time
+
+from harness import (CANNOT_OPEN, WRITE_ERROR, Result, ToolTestCase, batch, build_line,
+                     file_error, header, on_windows)
+
+# Every complete header text that the runs below can leave.
+COMPLETE = {header(n): n for n in range(0, 1000)}
+
+
+class Concurrency(ToolTestCase):
+    RUNS = 50
+
+    def test_concurrent_runs_lose_no_increment(self):
+        self.write("Tickwright.h", header(0))
+        # The runs wait at a gate (a pipe) and all start when it opens.
+        gate_read, gate_write = os.pipe()
+        script = f'read -r _ <&{gate_read} && exec "$@"'
+        runs = [subprocess.Popen(["sh", "-c", script, "sh", *self.command("/nologo")],
+                                 stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                 stderr=subprocess.PIPE, cwd=self.folder, pass_fds=(gate_read,),
+                                 start_new_session=True)
+                for _ in range(self.RUNS)]
+        os.close(gate_read)
+        os.write(gate_write, b"\n" * self.RUNS)
+        os.close(gate_write)
+        # A reader meanwhile only ever sees a complete header, never none.
+        while any(run.poll() is None for run in runs):
+            text = self.read("Tickwright.h") if self.exists("Tickwright.h") else None
+            self.assertTrue(text in COMPLETE, f"a missing or broken header: {text!r}")
+        printed = []
+        sharing_violation = file_error(CANNOT_OPEN, "Tickwright.h", 32)
+        for run in runs:
+            out, err = run.communicate(timeout=60)
+            if run.returncode == 0:
+                self.assertRegex(out, rb"^Build N: \d+\r\n$")
+                printed.append(int(out[9:-2]))
+            else:
+                self.assertEqual((5, b""), (run.returncode, out))
+                self.assertReported(Result(5, out, err), sharing_violation)
+        self.assertEqual(list(range(1, len(printed) + 1)), sorted(printed))
+        self.assertEqual(header(len(printed)), self.read("Tickwright.h"))
+        self.assertEqual(["Tickwright.h"], self.listing())
+
+
+class Interruption(ToolTestCase):
+    def test_a_write_that_fails_part_way_leaves_the_old_header(self):
+        if on_windows():
+            self.skipTest("a file size limit is a Unix process limit")
+        self.write("Tickwright.h", header(41))
+
+        def small_files():
+            # The limit's signal would kill the run; ignored, the write fails.
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (64, 64))
+
+        result = self.run_tool("/nologo", preexec_fn=small_files)
+        self.assertEqual((5, build_line(42)), (result.code, result.out))
+        self.assertReported(result, file_error(WRITE_ERROR, "Tickwright.h", 223))
+        self.assertEqual(header(41), self.read("Tickwright.h"))
+        self.assertEqual(["Tickwright.h"], self.listing())
+
+    def test_runs_killed_at_random_moments_leave_a_complete_header(self):
+        seed = int(os.environ.get("TICKWRIGHT_SEED", time.time_ns() % 100000))
+        rng = random.Random(seed)
+        self.write("Tickwright.h", header(0))
+        # Kills land anywhere from the start to past the end of a whole run.
+        started = time.monotonic()
+        self.assertEqual(0, self.run_tool("/nologo", "/b").code)
+        span = 1.5 * (time.monotonic() - started)
+        number = 1
+        for _ in range(150):
+            run = subprocess.Popen(self.command("/nologo", "/b"), stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                   cwd=self.folder, start_new_session=True)
+            time.sleep(rng.uniform(0, span))
+            run.send_signal(signal.SIGKILL)
+            run.wait()
+            text = self.read("Tickwright.h")
+            self.assertTrue(text in COMPLETE, f"seed {seed}: a broken header {text!r}")
+            self.assertIn(COMPLETE[text], (number, number + 1), f"seed {seed}")
+            number = COMPLETE[text]
+            if self.exists("Tickwright.bat"):
+                self.assertRegex(self.read("Tickwright.bat"), rb"^@SET BUILD_NUMBER=\d+\r\n$")
+        # Whatever the kills left behind, the next run counts on.
+        result = self.run_tool("/nologo")
+        self.assertEqual((0, build_line(number + 1)), (result.code, result.out), f"seed {seed}")
+
+
+class Replacement(ToolTestCase):
+    def test_the_header_keeps_its_permissions(self):
+        if on_windows():
+            self.skipTest("Unix permission bits are a Linux case")
+        self.write("Tickwright.h", header(41))
+        os.chmod(self.path("Tickwright.h"), 0o604)
+        result = self.run_tool("/nologo")
+        self.assertEqual((0, build_line(42)), (result.code, result.out))
+        self.assertEqual(header(42), self.read("Tickwright.h"))
+        self.assertEqual(0o604, os.stat(self.path("Tickwright.h")).st_mode & 0o777)
+
+    def test_a_linked_header_stays_a_link(self):
+        if on_windows():
+            self.skipTest("symbolic links are a Linux case here")
+        self.write("real.h", header(41))
+        os.symlink("real.h", self.path("Tickwright.h"))
+        result = self.run_tool("/nologo")
+        self.assertEqual((0, build_line(42)), (result.code, result.out))
+        self.assertTrue(os.path.islink(self.path("Tickwright.h")))
+        self.assertEqual(header(42, file_name="Tickwright.h"), self.read("real.h"))
+
+    def test_a_folder_that_takes_no_new_file_gets_the_header_rewritten_in_place(self):
+        if on_windows():
+            self.skipTest("folder permissions are a Linux case here")
+        self.write("Tickwright.h", header(41))
+        os.chmod(self.path("Tickwright.h"), 0o666)
+        self.write("Tickwright.bat", b"")
+        os.chmod(self.path("Tickwright.bat"), 0o666)
+        nobody = 65534
+        drop = None
+        if os.geteuid() == 0:
+            # Root writes into any folder: run as nobody, who cannot.
+            os.chown(self.folder, nobody, nobody)
+
+            def drop():
+                os.setgid(nobody)
+                os.setuid(nobody)
+        os.chmod(self.folder, 0o555)
+        probe = subprocess.run(self.command("/?"), stdout=subprocess.DEVNULL, cwd=self.folder,
+                               stderr=subprocess.DEVNULL, preexec_fn=drop, check=False)
+        if probe.returncode != 0:
+            self.skipTest("the tool cannot be run as the unprivileged user")
+        result = self.run_tool("/nologo", "/b", preexec_fn=drop)
+        self.assertEqual((0, build_line(42)), (result.code, result.out), result.err)
+        self.assertEqual(header(42), self.read("Tickwright.h"))
+        self.assertEqual(batch(42), self.read("Tickwright.bat"))
+        self.assertEqual(["Tickwright.bat", "Tickwright.h"], self.listing())
