@@ -9,3 +9,10 @@ set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+
+# Its programs (the unit tests, the tool under the end-to-end suite) run
+# under Wine where Wine is installed.
+find_program(TICKWRIGHT_WINE wine)
+if(TICKWRIGHT_WINE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${TICKWRIGHT_WINE})
+endif()

@@ -48,20 +48,27 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, LPVOID* object) {
 
 STDAPI DllCanUnloadNow() { return ServerUsage() == 0 ? S_OK : S_FALSE; }
 
-// Registers this very library for the current user, as regsvr32 does for
-// the machine; the admin command's register can do either.
+// Registers this very library for the whole machine, where regsvr32 has
+// always put in-process servers and where every COM runtime looks (Wine's
+// does not look at the user's own classes); a user who may not write there
+// gets it for the user alone. The admin command's register can do either.
 STDAPI DllRegisterServer() {
   std::string where, error, library = ThisModulePath();
   if (library.empty()) return kRegistrationFailed;
-  return WriteServerRegistration(kServerClassId, kServerProgId, library, true, &where, &error)
-             ? S_OK
-             : kRegistrationFailed;
+  for (bool perUser : {false, true}) {
+    if (WriteServerRegistration(kServerClassId, kServerProgId, library, perUser, &where, &error))
+      return S_OK;
+  }
+  return kRegistrationFailed;
 }
 
+// Removes both registrations, the machine's and the user's.
 STDAPI DllUnregisterServer() {
   std::string where, error;
   bool existed = false;
-  return RemoveServerRegistration(kServerClassId, true, &where, &existed, &error)
-             ? S_OK
-             : kRegistrationFailed;
+  for (bool perUser : {false, true}) {
+    if (!RemoveServerRegistration(kServerClassId, perUser, &where, &existed, &error))
+      return kRegistrationFailed;
+  }
+  return S_OK;
 }

@@ -21,48 +21,32 @@ bool IsMissing(ClException* e) {
   return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
 }
 
-// Opens the header for reading and keeps everybody else out until the run
-// has replaced it. An absent header is created empty on the way, so that a
-// second run cannot count from the same absent header meanwhile; it is
-// removed again if the run ends before writing. Deleting is shared, so that
-// the header can be replaced while it is held.
+// The header as one run holds it: first the claim of its replacement
+// (ClFileReplacement), which keeps every other run out until this one has
+// replaced the header and ended, then the header itself, read under its own
+// lock. Claiming first leaves no moment in which another run could read the
+// header that this run is about to replace: a run that comes after the
+// replacement reads the new text (or finds it still held and stops).
 class HeaderReader {
  public:
-  explicit HeaderReader(const ClString& name) : name_(name) {
-    constexpr DWORD kMode = ClFile::modeRead | ClFile::shareDelete | ClFile::throwIfMissing;
+  explicit HeaderReader(const ClString& name) {
+    replacement_.Claim(name);
     try {
-      try {
-        file_.Open(name, kMode | ClFile::openAlways);
-        created_ = GetLastError() != ERROR_ALREADY_EXISTS;
-      } catch (ClException* e) {
-        // A folder that takes no new file may still hold the header.
-        if (!e->IsKindOf(ClWin32Exception::kClassId) ||
-            static_cast<ClWin32Exception*>(e)->errorCode != ERROR_ACCESS_DENIED) {
-          throw;
-        }
-        delete e;
-        file_.Open(name, kMode);
-      }
+      file_.Open(name, ClFile::modeRead | ClFile::throwIfMissing);
     } catch (ClException* e) {
       if (!IsMissing(e)) throw;
       delete e;  // the header counts as absent
     }
   }
-  ~HeaderReader() {
-    if (created_ && !written_) DeleteFileA(name_.GetText());
-    file_.Close();
-  }
   HeaderReader(const HeaderReader&) = delete;
   HeaderReader& operator=(const HeaderReader&) = delete;
 
   ClFile& File() { return file_; }
-  void Written() { written_ = true; }
+  ClFileReplacement& Replacement() { return replacement_; }
 
  private:
-  ClString name_;
+  ClFileReplacement replacement_;
   ClFile file_;
-  bool created_ = false;
-  bool written_ = false;
 };
 
 }  // namespace
@@ -95,16 +79,14 @@ void UpdateBuildNumber(CounterOptions& options) {
 
   const ClString text = FormatHeaderText(number, options.headerFile, options.buildName);
   ClFile inPlace;
-  if (WriteByReplacing(options.headerFile, text.GetText(), text.GetLength())) {
-    header.Written();
-  } else {
-    // The folder takes no new file: rewrite in place, which needs the
-    // header to ourselves.
-    header.File().Close();
+  // Let go before the replacement, which Windows refuses over a held file;
+  // the claim keeps other runs out from here on.
+  header.File().Close();
+  if (!header.Replacement().Commit(text.GetText(), text.GetLength())) {
+    // The folder takes no new file: rewrite in place.
     inPlace.Open(options.headerFile, ClFile::modeWrite | ClFile::shareRead |
                                          ClFile::createAlways | ClFile::throwIfMissing);
     inPlace.Write(text.GetText(), text.GetLength());
-    header.Written();
   }
 
   if (options.makeBatFile) WriteBatchFile(options, number);

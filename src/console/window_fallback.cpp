@@ -69,6 +69,9 @@ HWND FindConsoleWindow() {
   if (app && IsLiveWindow(app->consoleWindow)) return app->consoleWindow;
   WindowSearch search = {GetCurrentThreadId(), GetCurrentProcessId(), nullptr};
   EnumWindows(TakeOwnWindow, reinterpret_cast<LPARAM>(&search));
+  // Windows' console windows belong to the console host's process, so the
+  // enumeration rarely finds ours; the console knows it.
+  if (!search.found) search.found = GetConsoleWindow();
   if (app) app->consoleWindow = search.found;
   return search.found;
 }

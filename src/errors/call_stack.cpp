@@ -1,6 +1,8 @@
-// The call-stack snapshot and the module lookup of a code address. Frames
-// are read with ReadProcessMemory on our own process, which fails instead
-// of faulting on a frame that cannot be read.
+// The call-stack snapshot and the module lookup of a code address. Where the
+// platform has an unwinder of its own (64-bit Windows) the layer walks the
+// stack; elsewhere the saved frame pointers are followed here. Frames are
+// read with ReadProcessMemory on our own process, which fails instead of
+// faulting on a frame that cannot be read.
 #include "errors/call_stack.h"
 
 #include "base/block_array.h"
@@ -24,6 +26,18 @@ const char kUnknownModule[] = "<unknown>";
 void TakeCallStackSnapshot(ClBlockArray<ClStackFrame>& out, const ClStackStart& start) {
   // The guarded reads must not disturb the error the exception is about.
   const DWORD savedError = GetLastError();
+
+  StackWalkRecord walked[kMaxStackFrames];
+  const uint32_t unwound = WalkStackFrom(start.address, walked, kMaxStackFrames);
+  if (unwound != kNoStackUnwinder) {
+    out.Reserve(out.GetCount() + unwound);
+    for (uint32_t i = 0; i < unwound; ++i) {
+      const StackWalkRecord& w = walked[i];
+      out.Append(ClStackFrame{w.address, {w.args[0], w.args[1], w.args[2], w.args[3]}});
+    }
+    SetLastError(savedError);
+    return;
+  }
 
   // A frame is [caller's frame, return address, four argument words].
   DWORD count = 0;

@@ -40,7 +40,10 @@ void LoadResString(ClString& text, UINT id, HMODULE module) {
 void FormatTextV(ClString& text, const char* format, va_list args) {
   const DWORD length = text.GetLength();
   DWORD room = 2 * static_cast<DWORD>(strlen(format));
-  if (text.GetCapacity() > 0 && text.GetCapacity() - 1 > room) room = text.GetCapacity() - 1;
+  // The spare room after the text, not the whole capacity: counting the text
+  // again would double the buffer on every call into a reserved one.
+  const DWORD capacity = text.GetCapacity();
+  if (capacity > length + 1 && capacity - 1 - length > room) room = capacity - 1 - length;
   if (room == 0) room = 1;
   for (;;) {
     char* p = text.SetSize(length + room + 1, 0, true, true);

@@ -2,9 +2,9 @@
 // box is a text box on the controlling terminal, answered by one key.
 //
 // Where Linux differs from Windows:
-// - No window exists: EnumWindows finds none, IsWindow and IsIconic deny,
-//   and every other call about a window fails with
-//   ERROR_INVALID_WINDOW_HANDLE.
+// - No window exists: EnumWindows finds none, GetConsoleWindow gives none,
+//   IsWindow and IsIconic deny, and every other call about a window fails
+//   with ERROR_INVALID_WINDOW_HANDLE.
 // - A box shows its caption, its text and a line of buttons on the
 //   controlling terminal. A button's first letter (either case) answers it,
 //   Enter the default button, Escape Cancel (or a lone OK); other keys ring
@@ -206,6 +206,8 @@ BOOL WINAPI MessageBeep(UINT) {
 }
 
 BOOL WINAPI EnumWindows(WNDENUMPROC, LPARAM) { return TRUE; }
+
+HWND WINAPI GetConsoleWindow() { return nullptr; }
 
 DWORD WINAPI GetWindowThreadProcessId(HWND, LPDWORD) { return NoWindow(); }
 
