@@ -17,11 +17,13 @@ char* volatile readOnlyPage = const_cast<char*>(kReadOnly);
 // Never reached: it only keeps the recursion from being infinite on paper.
 volatile unsigned recursionLimit = ~0u;
 
-int DivideByZero() { return 1 / zero; }
-int ReadNull() { return *nullPointer; }
-int WriteNull() { return *nullPointer = 1; }
-int WriteReadOnlyPage() { return *readOnlyPage = 'w'; }
-int CallNull() {
+// A sanitized build must let the processor see the fault, not report it first.
+#define FAULT_MAKER __attribute__((no_sanitize("undefined")))
+FAULT_MAKER int DivideByZero() { return 1 / zero; }
+FAULT_MAKER int ReadNull() { return *nullPointer; }
+FAULT_MAKER int WriteNull() { return *nullPointer = 1; }
+FAULT_MAKER int WriteReadOnlyPage() { return *readOnlyPage = 'w'; }
+FAULT_MAKER int CallNull() {
   nullFunction();
   return 0;
 }

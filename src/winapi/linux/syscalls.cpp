@@ -23,10 +23,12 @@ int Fadvise(int fd, off_t offset, off_t length, int advice) {
 
 }  // namespace
 
-const LinuxSyscalls realSyscalls = {
+// Constant-initialised, so that the table stands before any dynamic
+// initialiser runs, one that wraps it for a test included.
+constexpr LinuxSyscalls realSyscalls = {
     Open,   ::close,  ::read,   ::write,  Fstat,     Stat,      Lstat,    ::flock,   ::ftruncate,
     ::fsync, ::fchmod, ::chmod, ::rename, ::unlink, ::mkstemps, ::readlink, ::getcwd,
     Fadvise, ::fchown, ::renameat2,
 };
 
-LinuxSyscalls sys = realSyscalls;
+constinit LinuxSyscalls sys = realSyscalls;

@@ -1,0 +1,269 @@
+"""Each system call of a run failing in turn (the fault probe), and real limits of the machine."""
+
+import os
+import shutil
+import subprocess
+import unittest
+from collections import namedtuple
+
+from harness import (CANNOT_OPEN, WRITE_ERROR, ToolTestCase, batch, build_line, file_error,
+                     header, on_windows)
+
+# The kinds of call whose failure always fails the run; a run can do without some others.
+KINDS = ("open", "read", "write", "rename", "flush")
+CANNOT_CONNECT = b"Error! Cannot connect to Visual Source Safe."
+NOBODY = 65534
+NAMES = ("Tickwright.h", "Tickwright.bat")
+
+Call = namedtuple("Call", "kind ordinal names")
+
+
+def setUpModule():
+    if on_windows():
+        raise unittest.SkipTest("system calls and limits of the Linux layer")
+
+
+class ProbeTestCase(ToolTestCase):
+    """TICKWRIGHT_CALL_LOG logs the probe's calls; TICKWRIGHT_FAIL_CALL=kind:n[:errno] fails one."""
+
+    def setUp(self):
+        super().setUp()
+        if not os.environ.get("TICKWRIGHT_PROBE"):
+            self.skipTest("TICKWRIGHT_PROBE names no fault probe")
+        self.tool, self.exe = self.exe, os.path.abspath(os.environ["TICKWRIGHT_PROBE"])
+
+    def make_database(self):
+        """A database with build 41's header and batch file in $/app (app/); returns its env."""
+        admin, server = os.environ.get("TWSS_ADMIN"), os.environ.get("TWSS_SERVER")
+        if not admin or not server:
+            self.skipTest("TWSS_ADMIN and TWSS_SERVER name no admin command and server")
+        env = {"SSDIR": self.path("db"), "SSUSER": "alice", "XDG_CONFIG_HOME": self.path("config")}
+        self.write("app/Tickwright.h", header(41))
+        self.write("app/Tickwright.bat", batch(41))
+        for args in (["create", self.path("db")], ["register", "--server", server],
+                     ["add-project", "$/app", self.path("app")], ["current", "$/app"],
+                     ["add", "$/app", *NAMES]):
+            done = subprocess.run([admin, *args], capture_output=True, cwd=self.path("app"),
+                                  env=dict(os.environ, **env))
+            self.assertEqual(0, done.returncode, done.stderr)
+        return env
+
+
+class EachCallFails(ProbeTestCase):
+    def check_each_call(self, args, prepare, new, folder="", env=None):
+        """After a failure each file is as `prepare` left it or `new`, and the report names it."""
+        env = env or {}
+        old = prepare()
+        log = self.folder + ".calls"
+        clean = self.run_tool(*args, cwd=self.path(folder), env=dict(env, TICKWRIGHT_CALL_LOG=log))
+        with open(log, encoding="utf-8", errors="replace") as f:
+            calls = [Call(kind, int(n), names)
+                     for kind, n, *names in (line.rstrip("\n").split("\t") for line in f)]
+        os.remove(log)
+        self.assertEqual(0, clean.code, clean.err)
+        self.assertEqual(new, tuple(self.read(os.path.join(folder, n)) for n in NAMES))
+        # Only a header that is there is read.
+        self.assertEqual(set(KINDS) - ({"read"} if old[0] is None else set()),
+                         {c.kind for c in calls} & set(KINDS), calls)
+        # Each new file is flushed before it takes the old one's place.
+        for at, rename in ((i, c) for i, c in enumerate(calls) if c.kind == "rename"):
+            self.assertTrue(any(c.kind == "flush" and c.names[0].endswith("/" + rename.names[0])
+                                for c in calls[:at]), f"{rename} before its file's flush")
+        batch_turn = next(i for i, c in enumerate(calls) if NAMES[1] in "\t".join(c.names))
+        # Under /c: the COM registration and the server it names are no files of the user's.
+        com_files = ((env["XDG_CONFIG_HOME"], os.path.realpath(os.environ["TWSS_SERVER"]))
+                     if env else ())
+        for index, call in enumerate(calls):
+            with self.subTest(call=call):
+                old = prepare()
+                result = self.run_tool(*args, cwd=self.path(folder), env=dict(
+                    env, TICKWRIGHT_FAIL_CALL=f"{call.kind}:{call.ordinal}"))
+                now = tuple(self.read(os.path.join(folder, n))
+                            if self.exists(os.path.join(folder, n)) else None for n in NAMES)
+                self.assertEqual(sorted(n for n, text in zip(NAMES, now) if text is not None),
+                                 sorted(os.listdir(self.path(folder))), "a file left behind")
+                # A line to the console that fails goes to the window fallback: the build stands.
+                if (call.names[0].startswith(("pipe:", "socket:", "/dev/"))
+                        or (result.code == 0 and call.kind not in KINDS)):
+                    self.assertEqual((0, new), (result.code, now), result.err)
+                    continue
+                self.assertEqual(5, result.code, result.err)
+                self.assertIn(now[0], (old[0], new[0]))
+                self.assertIn(now[1], (old[1], new[1]))
+                if now[0] == old[0]:
+                    self.assertEqual(old[1], now[1], "the batch file went first")
+                if call.names[0].startswith(com_files):
+                    self.assertIn(CANNOT_CONNECT, result.err)
+                    continue
+                failing, other = NAMES[::-1] if index >= batch_turn else NAMES
+                self.assertIn(failing.encode(), result.err)
+                self.assertNotIn(other.encode(), result.err)
+                self.assertIn(b"System reports:\r\nInput/output error\r\n", result.err)
+
+    def test_a_run_with_b_on_build_41_and_on_no_files(self):
+        def prepare(texts):
+            for name, text in zip(NAMES, texts):
+                if self.exists(name):
+                    os.remove(self.path(name))
+                if text is not None:
+                    self.write(name, text)
+            return texts
+
+        for old, new in [((header(41), batch(41)), (header(42), batch(42))),
+                         ((None, None), (header(1), batch(1)))]:
+            self.check_each_call(["/nologo", "/b"], lambda old=old: prepare(old), new)
+
+    def test_a_run_with_c_and_b_against_a_database(self):
+        env = self.make_database()
+        shutil.copytree(self.path("db"), self.path("pristine"))
+
+        def prepare():
+            shutil.rmtree(self.path("db"))
+            shutil.copytree(self.path("pristine"), self.path("db"))
+            for name, text in zip(NAMES, (header(41), batch(41))):
+                os.chmod(self.path("app/" + name), 0o644)
+                self.write("app/" + name, text)
+                self.make_read_only("app/" + name)
+            return header(41), batch(41)
+
+        self.check_each_call(["/nologo", "/c", "/b"], prepare, (header(42), batch(42)),
+                             folder="app", env=env)
+
+    def test_runs_that_end_well_though_a_call_fails(self):
+        # A rename across file systems becomes a rewrite in place; the tool itself fails no call.
+        for exe, failure in [(self.exe, "rename:1:EXDEV"), (self.tool, "open:1")]:
+            with self.subTest(failure=failure):
+                self.exe = exe
+                self.write("Tickwright.h", header(41))
+                result = self.run_tool("/nologo", env={"TICKWRIGHT_FAIL_CALL": failure})
+                self.assertEqual((0, build_line(42)), (result.code, result.out), result.err)
+                self.assertEqual((header(42), ["Tickwright.h"]),
+                                 (self.read("Tickwright.h"), self.listing()))
+
+
+class Limits(ToolTestCase):
+    """Real limits of the machine, run by the tool itself."""
+
+    def test_a_folder_that_takes_no_new_file(self):
+        if os.geteuid() != 0:
+            self.skipTest("the folder is given away to nobody, which needs root")
+        # (files there, arguments, report (none: success), files after the run)
+        for existing, args, report, after in [
+                ([], [], file_error(CANNOT_OPEN, "Tickwright.h", 5), {}),
+                (NAMES[:1], ["/b"], file_error(CANNOT_OPEN, "Tickwright.bat", 5),
+                 {"Tickwright.h": header(42)}),
+                # Where no temporary file fits, each file is rewritten in place.
+                (NAMES, ["/b"], None, {"Tickwright.h": header(42), "Tickwright.bat": batch(42)})]:
+            with self.subTest(args=args, existing=existing):
+                self.setUp()
+                for name in existing:
+                    self.write(name, header(41))
+                    os.chmod(self.path(name), 0o666)
+                os.chown(self.folder, NOBODY, NOBODY)
+                os.chmod(self.folder, 0o555)
+                result = self.run_tool("/nologo", *args,
+                                       preexec_fn=lambda: (os.setgid(NOBODY), os.setuid(NOBODY)))
+                self.assertEqual(5 if report else 0, result.code, result.err)
+                if report:
+                    self.assertReported(result, report)
+                self.assertEqual(after, {name: self.read(name) for name in self.listing()})
+
+    def test_a_full_disk_leaves_the_header_whole(self):
+        os.makedirs(self.path("full"))
+        mount = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tw-full",
+                                self.path("full")], capture_output=True)
+        if mount.returncode != 0:
+            self.skipTest("no tmpfs here (test_reliability's RLIMIT_FSIZE case stands in): "
+                          + mount.stderr.decode(errors="replace"))
+        self.addCleanup(subprocess.run, ["umount", "-l", self.path("full")])
+        self.write("full/Tickwright.h", header(41))
+        with open(self.path("full/filler"), "wb", buffering=0) as f, self.assertRaises(OSError):
+            while True:
+                f.write(b"\0" * 4096)
+        result = self.run_tool("/nologo", "full/Tickwright.h")
+        self.assertEqual((5, build_line(42)), (result.code, result.out))
+        self.assertReported(result, file_error(WRITE_ERROR, "full/Tickwright.h", 112))
+        self.assertEqual(header(41), self.read("full/Tickwright.h"))
+        self.assertEqual(["Tickwright.h", "filler"], sorted(os.listdir(self.path("full"))))
+
+    def test_a_header_or_batch_file_that_is_a_folder(self):
+        for folder, args, after in [("Tickwright.h", [], []),
+                                    ("Tickwright.bat", ["/b"], ["Tickwright.h"])]:
+            with self.subTest(folder=folder):
+                self.setUp()
+                os.mkdir(self.path(folder))
+                result = self.run_tool("/nologo", *args)
+                self.assertEqual(5, result.code)
+                self.assertReported(result, file_error(CANNOT_OPEN, folder, 5))
+                self.assertEqual([], os.listdir(self.path(folder)))
+                self.assertEqual(sorted(after + [folder]), self.listing())
+
+    def test_a_linked_header_stays_a_link_and_its_target_gets_the_text(self):
+        # (links: name -> where it points, the target's text before the run)
+        for links, text in [({"Tickwright.h": "sub/real.h"}, header(41)),
+                            ({"Tickwright.h": "middle.h", "middle.h": "sub/real.h"}, header(41)),
+                            ({"Tickwright.h": "sub/real.h"}, None)]:  # leading nowhere yet
+            with self.subTest(links=links, target_exists=text is not None):
+                self.setUp()
+                os.makedirs(self.path("sub"))
+                if text is not None:
+                    self.write("sub/real.h", text)
+                for name, points_to in links.items():
+                    os.symlink(points_to, self.path(name))
+                number = 42 if text is not None else 1
+                result = self.run_tool("/nologo")
+                self.assertEqual((0, build_line(number)), (result.code, result.out), result.err)
+                self.assertEqual(links, {name: os.readlink(self.path(name)) for name in links})
+                self.assertEqual(header(number), self.read("sub/real.h"))
+                self.assertEqual((sorted(links), ["real.h"]), (
+                    [n for n in self.listing() if n != "sub"], os.listdir(self.path("sub"))))
+
+    def test_a_header_of_4_gib_is_too_large(self):
+        size = 4 * 2**30 + 10
+        with open(self.path("Tickwright.h"), "wb") as f:
+            f.write(header(41))
+            f.truncate(size)  # sparse: no disk is used
+        result = self.run_tool("/nologo", "/b")
+        self.assertEqual((5, b""), (result.code, result.out))
+        self.assertReported(result, b'ERROR! File too large! File name:\r\n\r\n"Tickwright.h"')
+        self.assertEqual(size, os.path.getsize(self.path("Tickwright.h")))
+        self.assertEqual(["Tickwright.h"], self.listing())
+
+    def test_header_names_of_300_characters(self):
+        # One name longer than a folder entry can be: nothing is made.
+        name = "x" * 298 + ".h"
+        result = self.run_tool("/nologo", name)
+        self.assertEqual((5, b""), (result.code, result.out))
+        self.assertReported(result, file_error(CANNOT_OPEN, name, 206))
+        self.assertEqual([], self.listing())
+        # A path of over 300 characters through folders is an ordinary header.
+        path = "/".join(["d" * 99] * 3) + "/Tickwright.h"
+        self.write(path, header(41))
+        result = self.run_tool("/nologo", "/b", path)
+        self.assertEqual((0, build_line(42)), (result.code, result.out), result.err)
+        self.assertEqual((header(42), batch(42)), (self.read(path), self.read(path[:-1] + "bat")))
+        self.assertEqual(list(NAMES[::-1]), sorted(os.listdir(os.path.dirname(self.path(path)))))
+
+
+class LeakCheck(ProbeTestCase):
+    """Whole runs under valgrind's memcheck; the sanitized build checks every run already."""
+
+    def command(self, *args):
+        return ["valgrind", "-q", "--error-exitcode=99", "--leak-check=full",
+                "--errors-for-leak-kinds=definite,indirect,possible",
+                "--show-leak-kinds=definite,indirect,possible", self.tool, *args]
+
+    def test_a_full_run_an_error_run_and_a_check_out_lose_nothing(self):
+        if os.environ.get("TICKWRIGHT_SANITIZED") or not shutil.which("valgrind"):
+            self.skipTest("valgrind is not installed, or the run is sanitized")
+        env = self.make_database()
+        self.write("app/bad.h", b"no number\n")
+        for args, code in [(["/c", "/b"], 0), (["/b"], 0), (["bad.h"], 5)]:
+            with self.subTest(args=args):
+                result = self.run_tool("/nologo", *args, cwd=self.path("app"), env=env, timeout=120)
+                self.assertEqual(code, result.code, result.err)
+        self.assertEqual(header(43), self.read("app/Tickwright.h"))
+
+
+if __name__ == "__main__":
+    unittest.main()
