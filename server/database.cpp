@@ -35,8 +35,11 @@ std::string_view TrimSpec(std::string_view spec) {
 
 bool IsSpec(std::string_view spec) { return spec.substr(0, kRoot.size()) == kRoot; }
 
-// Splits `line` at tabs into exactly `count` fields.
+// Splits `line` at tabs into exactly `count` fields. A line that still ends
+// in "\r" is refused: reading drops the "\r" of a line break, so a last field
+// that ends in one would not read back as it was written.
 bool SplitFields(std::string_view line, std::string_view* fields, size_t count) {
+  if (!line.empty() && line.back() == '\r') return false;
   for (size_t i = 0; i + 1 < count; ++i) {
     size_t tab = line.find('\t');
     if (tab == std::string_view::npos) return false;
@@ -222,7 +225,12 @@ bool Catalog::Parse(std::string_view text, const std::string& fileName, Failure*
       }
     } else {
       std::string_view parentSpec = ParentSpec(item.spec);
-      if (parentSpec.empty() || !IsValidItemName(SpecName(item.spec))) {
+      std::string_view name = SpecName(item.spec);
+      // Only the project's path, one "/" and the name: "$//a" would be a
+      // second path of $/a, and Find would take one item for the other.
+      const size_t separator = parentSpec == kRoot ? 0 : 1;
+      if (parentSpec.empty() || !IsValidItemName(name) ||
+          parentSpec.size() + separator + name.size() != item.spec.size()) {
         if (failure)
           *failure = Damaged(fileName, reader.Number(), "PATH names an item in a project");
         return false;
@@ -239,17 +247,24 @@ bool Catalog::Parse(std::string_view text, const std::string& fileName, Failure*
       }
       item.parent = lastParent;
     }
+    // Parents come before their children, so what is hidden is known here.
+    item.hidden = item.deleted || (item.parent != kNoItem && items_[item.parent].hidden);
+    if (item.type == ItemType::kProject) {
+      auto [latestOfPath, first] = latest.try_emplace(FoldCase(item.spec), index);
+      // A path is added again only once its project is gone; another line
+      // for a project that is there would leave one of them unreachable.
+      if (!first && !items_[latestOfPath->second].hidden) {
+        if (failure) *failure = Damaged(fileName, reader.Number(), "PATH is no project's already");
+        return false;
+      }
+      latestOfPath->second = index;
+    }
     items_.push_back(item);
     if (item.parent != kNoItem) Link(index);
-    if (item.type == ItemType::kProject) latest[FoldCase(item.spec)] = index;
   }
   if (items_.empty()) {
     if (failure) *failure = Damaged(fileName, reader.Number() + 1, "the first item is $/");
     return false;
-  }
-  // Parents come before their children, so one pass settles what is hidden.
-  for (Item& item : items_) {
-    item.hidden = item.deleted || (item.parent != kNoItem && items_[item.parent].hidden);
   }
   for (const auto& [spec, index] : latest) {
     if (!items_[index].hidden) projects_.emplace(spec, index);

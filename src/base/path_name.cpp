@@ -23,6 +23,8 @@ void ClPathName::SetExtension(const ClStringRange& ext) {
     valid = (valid | validTitle | validExtension) & ~validFileName;
   }
   extension = ext;
+  // A path put together before holds the old extension.
+  valid &= ~(validFileName | validPath);
 }
 
 void ClPathName::GetPath(ClString& out) {

@@ -45,6 +45,23 @@ TEST(ClPathName, ForcesTheExtensionOfTheLastComponent) {
   }
 }
 
+// Found by fuzz/path_name_fuzz.cpp: the second extension was ignored.
+TEST(ClPathName, ForcingAgainAfterGetPathTakesTheNewExtension) {
+  const Case cases[] = {{"dir/", "bat", "", "dir/.bat"},
+                        {"a/b.c/name.txt", "bat", "", "a/b.c/name.bat"},
+                        {"name", "", "", "name."},
+                        {".profile", "bat", "", ".bat"}};
+  for (const Case& c : cases) {
+    ClPathName name(ClString(c.path), '/');
+    ClString out;
+    name.SetExtension(ClStringRange(ClString("h")));
+    name.GetPath(out);
+    name.SetExtension(ClStringRange(ClString(c.ext)));
+    name.GetPath(out);
+    EXPECT_STREQ(c.posix, out.GetText()) << c.path;
+  }
+}
+
 TEST(ClPathName, GetPathOfAnUntouchedPathIsThePath) {
   ClString whole("x\\y.txt");
   ClPathName name(whole, '\\');

@@ -1,6 +1,8 @@
 // ConsolePrint: the console first, then a redirected output, then a box.
 #include "console/console_print.h"
 
+#include <string.h>
+
 #include "app/console_app.h"
 #include "console/window_fallback.h"
 
@@ -25,14 +27,27 @@ void ShowInWindowBox(const char* text) {
 bool ConsolePrint(const char* text, DWORD length, bool noFallback) {
   HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
   if (IsUsable(output)) {
+    // Text and line break go in one write where they fit here, so that
+    // programs sharing the output (a parallel build) cannot split the line.
+    char joined[256];
+    const bool join = length <= sizeof joined - 2;
+    if (join) {
+      memcpy(joined, text, length);
+      memcpy(joined + length, kLineBreak, 2);
+    }
     DWORD written = 0;
-    if ((length == 0 || WriteConsoleA(output, text, length, &written, nullptr)) &&
-        WriteConsoleA(output, kLineBreak, 2, &written, nullptr)) {
+    if (join ? WriteConsoleA(output, joined, length + 2, &written, nullptr)
+             : WriteConsoleA(output, text, length, &written, nullptr) &&
+                   WriteConsoleA(output, kLineBreak, 2, &written, nullptr)) {
       return true;
     }
     if (noFallback) return false;
-    // No console: a file or a pipe takes the text; a short write does not count.
-    if (length == 0 || (WriteFile(output, text, length, &written, nullptr) && written == length)) {
+    // No console: a file or a pipe takes the text. A short write of the text
+    // does not count; the line break alone may go missing.
+    if (join) {
+      if (WriteFile(output, joined, length + 2, &written, nullptr) || written >= length)
+        return false;
+    } else if (WriteFile(output, text, length, &written, nullptr) && written == length) {
       WriteFile(output, kLineBreak, 2, &written, nullptr);
       return false;
     }

@@ -34,7 +34,6 @@ DWORD WINAPI GetFileAttributesA(LPCSTR name);
 BOOL WINAPI SetFileAttributesA(LPCSTR name, DWORD attributes);
 // Lexical: current directory + name, "." and ".." resolved, no links followed.
 DWORD WINAPI GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR* filePart);
-UINT WINAPI GetTempFileNameA(LPCSTR pathName, LPCSTR prefix, UINT unique, LPSTR tempFileName);
 BOOL WINAPI DeleteFileA(LPCSTR name);
 BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags);
 // Replaces `replaced` by `replacement` in one step (rename), giving the
@@ -52,6 +51,8 @@ BOOL WINAPI ReadConsoleA(HANDLE console, LPVOID buffer, DWORD toRead, LPDWORD re
 BOOL WINAPI WriteConsoleA(HANDLE console, const void* buffer, DWORD toWrite, LPDWORD written,
                           LPVOID reserved);
 BOOL WINAPI SetConsoleTitleA(LPCSTR title);
+// Null: a terminal has no window (windows.cpp).
+HWND WINAPI GetConsoleWindow();
 
 // Windows and message boxes (windows.cpp). There are no windows on Linux: a
 // message box is a text box on the controlling terminal.
@@ -77,8 +78,6 @@ DWORD WINAPI GetCurrentProcessId();
 HANDLE WINAPI GetCurrentProcess();
 LONG WINAPI InterlockedIncrement(LONG volatile* value);
 LONG WINAPI InterlockedDecrement(LONG volatile* value);
-LONG WINAPI InterlockedExchange(LONG volatile* target, LONG value);
-LONG WINAPI InterlockedCompareExchange(LONG volatile* target, LONG exchange, LONG comparand);
 
 // Process and modules (process.cpp).
 // The command line rebuilt from argv so that the tokenizer reads back what
@@ -106,9 +105,8 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wid
 
 // The C run time's Windows flavour: at most `count` characters, no NUL when
 // the text fills them exactly, and a negative result when it does not fit.
-int _vsnprintf(char* buffer, size_t count, const char* format, va_list args);
-int _snprintf(char* buffer, size_t count, const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
+int _vsnprintf(char* buffer, size_t count, const char* format, va_list args)
+    __attribute__((format(printf, 3, 0)));
 
 // COM and Automation (com.cpp): only what the tool and its server call, with
 // the Windows semantics. In-process servers are found through the layer's

@@ -21,7 +21,10 @@
 //   bytes, not ERROR_BROKEN_PIPE.
 // - MoveFileExA never copies. Across file systems it fails with
 //   ERROR_NOT_SAME_DEVICE, even with MOVEFILE_COPY_ALLOWED.
-// - ReplaceFileA makes no backup file.
+// - ReplaceFileA makes no backup file. As on Windows, the replacement's
+//   content is the caller's to flush first (FlushFileBuffers); the call syncs
+//   the replacement itself only with REPLACEFILE_WRITE_THROUGH or when it had
+//   to give it the replaced file's owner or mode, and it syncs the folder.
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -31,7 +34,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <memory>
 #include <new>
 #include <optional>
@@ -559,53 +561,6 @@ DWORD WINAPI GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR* file
   return length;
 }
 
-UINT WINAPI GetTempFileNameA(LPCSTR pathName, LPCSTR prefix, UINT unique, LPSTR tempFileName) {
-  if (!pathName || !tempFileName) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
-  // The folder leaves room for a separator, three characters of prefix,
-  // four digits and ".TMP" within MAX_PATH, as on Windows.
-  if (strlen(pathName) > MAX_PATH - 14) {
-    SetLastError(ERROR_BUFFER_OVERFLOW);
-    return 0;
-  }
-  std::string stem = pathName;
-  if (!stem.empty() && stem.back() != '/') stem += '/';
-  if (prefix) stem.append(prefix, strnlen(prefix, 3));
-  auto nameOf = [&](UINT number) {
-    char digits[16];
-    snprintf(digits, sizeof digits, "%X.TMP", number & 0xFFFF);
-    return stem + digits;
-  };
-  auto deliver = [&](const std::string& tempName, UINT number) {
-    memcpy(tempFileName, tempName.c_str(), tempName.size() + 1);
-    return number;
-  };
-  if (unique != 0) return deliver(nameOf(unique), unique);
-
-  auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
-  const UINT first = static_cast<UINT>(ticks % 0xFFFF) + 1;
-  UINT number = first;
-  do {
-    std::string tempName = nameOf(number);
-    int fd = RetryOnInterrupt([&] {
-      return sys.open(tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-    });
-    if (fd >= 0) {
-      sys.close(fd);
-      return deliver(tempName, number);
-    }
-    if (errno != EEXIST) {
-      SetLastErrorFromErrno(errno, tempName.c_str());
-      return 0;
-    }
-    number = number % 0xFFFF + 1;
-  } while (number != first);
-  SetLastError(ERROR_FILE_EXISTS);
-  return 0;
-}
-
 BOOL WINAPI DeleteFileA(LPCSTR name) {
   if (!name) return Fail(ERROR_INVALID_PARAMETER);
   struct stat st;
@@ -675,9 +630,11 @@ BOOL WINAPI ReplaceFileA(LPCSTR replaced, LPCSTR replacement, LPCSTR backup, DWO
   struct stat freshStat;
   if (sys.fstat(fresh.get(), &freshStat) != 0) return FailErrno(errno);
   if (S_ISDIR(freshStat.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+  bool changed = false;
   if (freshStat.st_uid != oldStat.st_uid || freshStat.st_gid != oldStat.st_gid) {
     // Only root gives a file away, and only members give a group: keeping the
     // owner is worth trying but not worth failing for.
+    changed = true;
     if (sys.fchown(fresh.get(), oldStat.st_uid, oldStat.st_gid) != 0) {
       if (errno != EPERM) return FailErrno(errno, replacement);
       if (sys.fchown(fresh.get(), static_cast<uid_t>(-1), oldStat.st_gid) != 0 && errno != EPERM)
@@ -685,8 +642,15 @@ BOOL WINAPI ReplaceFileA(LPCSTR replaced, LPCSTR replacement, LPCSTR backup, DWO
     }
   }
   // After the owner, whose change clears the set-user-ID bits.
-  if (sys.fchmod(fresh.get(), oldStat.st_mode & 07777) != 0) return FailErrno(errno, replacement);
-  if (RetryOnInterrupt([&] { return sys.fsync(fresh.get()); }) != 0) return FailErrno(errno);
+  if (changed || (freshStat.st_mode & 07777) != (oldStat.st_mode & 07777)) {
+    changed = true;
+    if (sys.fchmod(fresh.get(), oldStat.st_mode & 07777) != 0) return FailErrno(errno, replacement);
+  }
+  // What was changed here reaches the disk before the rename; the content is
+  // the caller's to flush. Every fsync costs a flush of the disk's cache.
+  if ((changed || (flags & REPLACEFILE_WRITE_THROUGH)) &&
+      RetryOnInterrupt([&] { return sys.fsync(fresh.get()); }) != 0)
+    return FailErrno(errno);
 
   UniqueFd folder(OpenFolder(FolderOf(target)));
   if (folder.get() < 0) return FailErrno(errno, target.c_str());

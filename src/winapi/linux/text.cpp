@@ -378,11 +378,3 @@ int _vsnprintf(char* buffer, size_t count, const char* format, va_list args) {
   va_end(again);
   return static_cast<size_t>(length) == count ? length : -1;
 }
-
-int _snprintf(char* buffer, size_t count, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  int length = _vsnprintf(buffer, count, format, args);
-  va_end(args);
-  return length;
-}

@@ -167,13 +167,3 @@ HANDLE WINAPI GetCurrentProcess() { return reinterpret_cast<HANDLE>(static_cast<
 LONG WINAPI InterlockedIncrement(LONG volatile* value) { return ++Atomic(value); }
 
 LONG WINAPI InterlockedDecrement(LONG volatile* value) { return --Atomic(value); }
-
-LONG WINAPI InterlockedExchange(LONG volatile* target, LONG value) {
-  return Atomic(target).exchange(value);
-}
-
-LONG WINAPI InterlockedCompareExchange(LONG volatile* target, LONG exchange, LONG comparand) {
-  LONG previous = comparand;
-  Atomic(target).compare_exchange_strong(previous, exchange);
-  return previous;
-}
