@@ -13,6 +13,33 @@ cmake --build --preset linux
 step "Linux: unit and end-to-end tests"
 ctest --preset linux
 
+# The same suites built with AddressSanitizer (LeakSanitizer at every exit)
+# and UndefinedBehaviorSanitizer; a finding fails its test (exit code 86).
+step "Linux, sanitized: build"
+cmake --preset linux-asan >/dev/null
+cmake --build --preset linux-asan
+
+step "Linux, sanitized: unit and end-to-end tests"
+ctest --preset linux-asan
+
+# Fuzzing: every libFuzzer target of fuzz/ for TICKWRIGHT_FUZZ_SECONDS each
+# (default 60; 0 skips), two at a time; a finding fails the run.
+fuzz_seconds=${TICKWRIGHT_FUZZ_SECONDS:-60}
+if [ "$fuzz_seconds" = 0 ]; then
+  step "Fuzzing: skipped (TICKWRIGHT_FUZZ_SECONDS=0)"
+elif command -v clang++ >/dev/null; then
+  step "Fuzzing: build (clang, libFuzzer, ASan, UBSan)"
+  cmake --preset fuzz >/dev/null
+  cmake --build --preset fuzz
+  step "Fuzzing: each target for ${fuzz_seconds}s"
+  bash fuzz/run.sh "$fuzz_seconds"
+elif [ "${CI:-}" = true ]; then
+  echo "clang is missing; .ci/run installs it" >&2
+  exit 1
+else
+  step "Fuzzing: skipped (install clang and libclang-rt-14-dev to run it)"
+fi
+
 for target in i686 x86_64; do
   if command -v "$target-w64-mingw32-g++-posix" >/dev/null; then
     step "Windows $target: build (MinGW-w64)"
@@ -25,5 +52,33 @@ for target in i686 x86_64; do
     step "Windows $target: skipped (install g++-mingw-w64-$target-posix to build it)"
   fi
 done
+
+# The 64-bit Windows build's unit and end-to-end tests under Wine, in a Wine
+# prefix of this build folder and with one wine server for all of them.
+# 32-bit programs cannot run on these machines (the kernel refuses i386
+# executables): the i686 build is built and linked, not run.
+if [ ! -x build/mingw-x86_64/Tickwright.exe ]; then
+  :  # not built: said above
+elif command -v wine >/dev/null && command -v wineserver >/dev/null; then
+  step "Windows x86_64: unit and end-to-end tests under Wine"
+  export WINEPREFIX="$PWD/build/wine" WINEDEBUG=-all
+  mkdir -p "$WINEPREFIX"
+  wineserver -p
+  # The first program starts Wine's services, which live as long as the
+  # server: started here, they hold no test's output open.
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    wineboot --init </dev/null >/dev/null 2>&1 || true
+  fi
+  wine cmd /c exit </dev/null >/dev/null 2>&1
+  status=0
+  ctest --test-dir build/mingw-x86_64 --output-on-failure -j 2 || status=$?
+  wineserver -k || true
+  [ "$status" = 0 ] || exit "$status"
+elif [ "${CI:-}" = true ]; then
+  echo "Wine is missing; .ci/run installs it" >&2
+  exit 1
+else
+  step "Windows x86_64 tests: skipped (apt-get install wine wine64 to run them under Wine)"
+fi
 
 step "All tests passed"

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -15,6 +16,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
+template <int error, typename... Args>
+int Failing(Args...) {
+  errno = error;
+  return -1;
+}
+
+constexpr fs::perms kMode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+
 class ReplaceFaultTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -22,8 +31,7 @@ class ReplaceFaultTest : public testing::Test {
     fs::remove_all(folder);
     fs::create_directories(folder);
     std::ofstream(folder / "a.h") << "old text";
-    fs::permissions(folder / "a.h", fs::perms::owner_read | fs::perms::owner_write |
-                                        fs::perms::group_read);
+    fs::permissions(folder / "a.h", kMode);
   }
   void TearDown() override {
     sys = realSyscalls;
@@ -41,68 +49,42 @@ class ReplaceFaultTest : public testing::Test {
   fs::path folder;
 };
 
-TEST_F(ReplaceFaultTest, ADiskFullLeavesTheOldTextWhole) {
-  sys.write = [](int fd, const void* buffer, size_t count) -> ssize_t {
-    if (count > 2) {
-      realSyscalls.write(fd, buffer, 2);  // part of it went out, then the disk filled
-      errno = ENOSPC;
-      return -1;
+// Each failure is reported on the target, which keeps its old text; no other file stays.
+TEST_F(ReplaceFaultTest, AFullDiskOrAFailedFlushOrRenameLeavesTheOldTextWhole) {
+  LinuxSyscalls fullDisk = realSyscalls, failedFlush = realSyscalls, failedRename = realSyscalls;
+  fullDisk.write = [](int fd, const void* buffer, size_t count) -> ssize_t {
+    realSyscalls.write(fd, buffer, std::min<size_t>(count, 2));  // part of it went out
+    return Failing<ENOSPC>();
+  };
+  failedFlush.fsync = Failing<EIO>;
+  failedRename.rename = Failing<EIO>;
+  const struct {
+    const LinuxSyscalls& calls;
+    const char* reportStart;
+  } kCases[] = {{fullDisk, "ERROR writing file"},
+                {failedFlush, "ERROR writing file"},
+                {failedRename, "ERROR! Cannot rename or move file:"}};
+  for (const auto& c : kCases) {
+    sys = c.calls;
+    try {
+      WriteByReplacing(Target(), "new text", 8);
+      ADD_FAILURE() << c.reportStart << ": no exception";
+    } catch (ClFileException* e) {
+      ClString report;
+      e->BuildReport(report);
+      EXPECT_TRUE(std::string(report.GetText()).starts_with(c.reportStart)) << report.GetText();
+      EXPECT_STREQ(e->fileName.GetText(), Target().GetText());
+      delete e;
     }
-    return realSyscalls.write(fd, buffer, count);
-  };
-  try {
-    WriteByReplacing(Target(), "new text", 8);
-    FAIL() << "no exception";
-  } catch (ClException* e) {
-    auto* file = dynamic_cast<ClFileException*>(e);
-    ASSERT_NE(nullptr, file);
-    EXPECT_EQ(static_cast<DWORD>(ERROR_DISK_FULL), file->errorCode);
-    EXPECT_STREQ(Target().GetText(), file->fileName.GetText());
-    delete e;
+    EXPECT_EQ(Content(), "old text");
+    EXPECT_EQ(FilesInFolder(), 1u);
   }
-  EXPECT_EQ("old text", Content());
-  EXPECT_EQ(1u, FilesInFolder());
-}
-
-TEST_F(ReplaceFaultTest, AFailedFlushOrRenameLeavesTheOldTextWhole) {
-  sys.fsync = [](int) {
-    errno = EIO;
-    return -1;
-  };
-  EXPECT_THROW(WriteByReplacing(Target(), "new", 3), ClException*);
-  sys = realSyscalls;
-  sys.rename = [](const char*, const char*) {
-    errno = EIO;
-    return -1;
-  };
-  try {
-    WriteByReplacing(Target(), "new", 3);
-    FAIL() << "no exception";
-  } catch (ClException* e) {
-    ClString report;
-    e->BuildReport(report);
-    EXPECT_EQ(0u, std::string(report.GetText()).rfind("ERROR! Cannot rename or move file:", 0))
-        << report.GetText();
-    delete e;
-  }
-  EXPECT_EQ("old text", Content());
-  EXPECT_EQ(1u, FilesInFolder());
 }
 
 TEST_F(ReplaceFaultTest, WhereNoTemporaryFileFitsTheCallerWritesInPlace) {
   sys.open = [](const char* path, int flags, mode_t mode) {
-    if ((flags & O_CREAT) && std::string(path).ends_with(".TMP")) {
-      errno = EACCES;
-      return -1;
-    }
+    if ((flags & O_CREAT) && std::string(path).ends_with(".TMP")) return Failing<EACCES>();
     return realSyscalls.open(path, flags, mode);
-  };
-  EXPECT_FALSE(WriteByReplacing(Target(), "new", 3));
-  EXPECT_EQ("old text", Content());
-  sys = realSyscalls;
-  sys.rename = [](const char*, const char*) {
-    errno = EXDEV;
-    return -1;
   };
   EXPECT_FALSE(WriteByReplacing(Target(), "new", 3));
   EXPECT_EQ("old text", Content());
@@ -112,8 +94,7 @@ TEST_F(ReplaceFaultTest, WhereNoTemporaryFileFitsTheCallerWritesInPlace) {
 TEST_F(ReplaceFaultTest, TheNewTextKeepsTheOldPermissions) {
   ASSERT_TRUE(WriteByReplacing(Target(), "new", 3));
   EXPECT_EQ("new", Content());
-  EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read,
-            fs::status(folder / "a.h").permissions() & fs::perms::all);
+  EXPECT_EQ(kMode, fs::status(folder / "a.h").permissions() & fs::perms::all);
 }
 
 }  // namespace

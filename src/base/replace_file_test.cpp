@@ -64,4 +64,36 @@ TEST_F(WriteByReplacingTest, ReadOnlyTargetsAreRefusedLikeAnOpenForWriting) {
   EXPECT_EQ(1u, FilesInFolder());
 }
 
+TEST_F(WriteByReplacingTest, AClaimKeepsOtherRunsOutUntilItsObjectEnds) {
+  std::ofstream(folder / "a.h") << "old";
+  {
+    ClFileReplacement claim;
+    claim.Claim(Name("a.h"));
+    ASSERT_TRUE(claim.IsClaimed());
+    ClFileReplacement other;
+    try {
+      other.Claim(Name("a.h"));
+      FAIL() << "no exception";
+    } catch (ClException* e) {
+      auto* file = dynamic_cast<ClFileException*>(e);
+      ASSERT_NE(nullptr, file);
+      EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), file->errorCode);
+      EXPECT_STREQ(Name("a.h").GetText(), file->fileName.GetText());
+      delete e;
+    }
+    ASSERT_TRUE(claim.Commit("new", 3));
+    // Put in place, the new file is still held against the header's reader.
+    ClFile reader;
+    EXPECT_FALSE(
+        reader.Open(Name("a.h"), ClFile::modeRead | ClFile::shareDelete | ClFile::noThrow));
+  }
+  {
+    ClFileReplacement abandoned;
+    abandoned.Claim(Name("a.h"));
+    EXPECT_TRUE(abandoned.IsClaimed());
+  }
+  EXPECT_EQ("new", Content("a.h"));
+  EXPECT_EQ(1u, FilesInFolder());  // the abandoned claim took its file along
+}
+
 }  // namespace

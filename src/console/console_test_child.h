@@ -4,14 +4,22 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
-// Standard output is never a file here: tests redirect it to one in-process.
 enum class Stream { kTerminal, kFile, kPipe, kClosed };
 
 struct ChildRun {
-  int result = -1;       // what the body returned (0-255); -1 after a crash or time-out
-  std::string terminal;  // all the terminal showed: console output, bells, boxes
-  std::string output;    // what a pipe on standard output received
+  int result = -1;             // what the body returned (0-255); -1 after a signal or time-out
+  int signal = 0;              // the signal that ended the child, if one did
+  std::string terminal;        // all the terminal showed: console output, bells, boxes
+  std::string output;          // what a file or pipe on standard output received
+  unsigned terminalModes = 0;  // the terminal's local modes (c_lflag) once the child ended
+};
+
+// Keys typed once the terminal has shown `after` since the previous keys.
+struct KeyStep {
+  std::string after;
+  std::string keys;
 };
 
 // False where the platform makes no such children (Windows).
@@ -22,7 +30,7 @@ bool ChildRunsSupported();
 // Runs `body` in a new session whose controlling terminal is a fresh
 // pseudo-terminal that passes output through unchanged, also as standard
 // error. Standard input is `in` holding `input` (typed ahead on a terminal).
-// `keys` are typed once the terminal has shown `keysAfter`.
+// The `steps` are typed in order; after the last, `signal` (if not 0) is sent.
 ChildRun RunInChild(Stream in, const std::string& input, Stream out,
-                    const std::function<int()>& body, const std::string& keysAfter = "",
-                    const std::string& keys = "");
+                    const std::function<int()>& body, const std::vector<KeyStep>& steps = {},
+                    int signal = 0);

@@ -5,6 +5,6 @@
 bool ChildRunsSupported() { return false; }
 
 ChildRun RunInChild(Stream, const std::string&, Stream, const std::function<int()>&,
-                    const std::string&, const std::string&) {
+                    const std::vector<KeyStep>&, int) {
   return ChildRun();
 }

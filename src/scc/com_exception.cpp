@@ -43,7 +43,10 @@ void ClComException::AddErrorInfo(IUnknown* object, REFIID iid) {
   ClComPtr<ISupportErrorInfo, IID_ISupportErrorInfo> support;
   const HRESULT query = object->QueryInterface(IID_ISupportErrorInfo, support.ReceiveVoid());
   if (query == E_NOINTERFACE) return;
-  if (FAILED(query) || !support) throw new ClComException(query);
+  // A query that succeeds without an object is reported as E_POINTER: its
+  // own code (success) would read as no failure at all.
+  if (FAILED(query)) throw new ClComException(query);
+  if (!support) throw new ClComException(E_POINTER);
   if (support->InterfaceSupportsErrorInfo(iid) != S_OK) return;
   ClComPtr<IErrorInfo, IID_IErrorInfo> info;
   if (GetErrorInfo(0, info.Receive()) != S_OK || !info) return;

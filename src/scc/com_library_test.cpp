@@ -17,34 +17,26 @@ bool ComStarted() {
          CO_E_NOTINITIALIZED;
 }
 
-DWORD WINAPI EnsureInMultithreadedApartment(LPVOID refused) {
+// Runs in a process of its own, where nothing started COM yet, and tells
+// what it saw.
+void EnsureInAFreshProcess() {
+  bool refused = false;
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   try {
     ClComLibrary::Ensure();
   } catch (ClComException* thrown) {
     ClString report;
     thrown->BuildReport(report);
-    *static_cast<bool*>(refused) =
-        thrown->errorCode == static_cast<DWORD>(RPC_E_CHANGED_MODE) &&
-        std::string(report.GetText())
-                .rfind(
-                    "Error initializing component library. (Cannot change threading mode)"
-                    "\r\n\r\n",
-                    0) == 0;
+    refused = thrown->errorCode == static_cast<DWORD>(RPC_E_CHANGED_MODE) &&
+              std::string(report.GetText())
+                      .rfind(
+                          "Error initializing component library. (Cannot change threading mode)"
+                          "\r\n\r\n",
+                          0) == 0;
     delete thrown;
   }
   CoUninitialize();
-  return 0;
-}
-
-// Runs in a process of its own, where nothing started COM yet, and tells
-// what it saw.
-void EnsureInAFreshProcess() {
-  bool refused = false;
-  HANDLE thread = CreateThread(nullptr, 0, EnsureInMultithreadedApartment, &refused, 0, nullptr);
-  WaitForSingleObject(thread, INFINITE);
-  CloseHandle(thread);
-  // The failure registered nothing: this thread can still start it, once.
+  // The failure registered nothing: the thread can still start it, once.
   ClComLibrary::Ensure();
   ClComLibrary::Ensure();
   const bool started = ComStarted();

@@ -1,8 +1,4 @@
-"""/c against real SourceSafe databases of our server: each test makes its
-own database (SSDIR) with the admin command and registers the server in a
-registry of its own (XDG_CONFIG_HOME), then runs the tool on read-only
-working copies. The admin command and the server library come from
-TWSS_ADMIN and TWSS_SERVER."""
+"""/c against databases of our SourceSafe server (TWSS_ADMIN, TWSS_SERVER), also under Wine."""
 
 import os
 import re
@@ -10,14 +6,14 @@ import subprocess
 import unittest
 from unittest import mock
 
-from harness import BANNER, ToolTestCase, batch, build_line, header, on_windows
+import wine
+from harness import BANNER, ToolTestCase, batch, build_line, header, launcher, on_windows
 
 CHECKING_OUT = b"Build count file is read only. Trying to check it out...\r\n"
 BATCH_CHECKING_OUT = b"Batch file is read only. Trying to check it out...\r\n"
 NOT_IN_CURRENT = (b"Warning! Cannot find build count file in current VSS project.\n"
                   b"Continue with full VSS database search...\r\n")
 OK = b"OK\r\n"
-CANNOT_CHECK_OUT = b"Error! Cannot checkout file."
 CANNOT_CONNECT = b"Error! Cannot connect to Visual Source Safe."
 
 
@@ -25,62 +21,74 @@ def current_project(path):
     return b"Current VSS project: %s\r\n" % path.encode()
 
 
-def server_texts():
-    """The server's own texts by name, read from its string table."""
-    table = os.path.join(os.path.dirname(__file__), "..", "..", "server", "strings.inc")
-    with open(table, encoding="utf-8") as f:
-        entries = re.findall(r'^SS_STRING\(\d+, (\w+), "(.*)"\)$', f.read(), re.MULTILINE)
-    return {name: text.encode().decode("unicode_escape") for name, text in entries}
-
-
 class CheckOut(ToolTestCase):
-    """A database whose projects $/app and $/other have the working folders
-    app/ and other/ of the test's folder; alice's current project is $/app."""
+    """Projects $/app and $/other (folders app/ and other/); alice's current project is $/app."""
 
     def setUp(self):
         super().setUp()
-        if on_windows():
-            self.skipTest("the SourceSafe server is built for Linux only")
-        self.admin = os.environ.get("TWSS_ADMIN")
-        self.server = os.environ.get("TWSS_SERVER")
+        self.admin, self.server = os.environ.get("TWSS_ADMIN"), os.environ.get("TWSS_SERVER")
         if not self.admin or not self.server:
             self.skipTest("TWSS_ADMIN and TWSS_SERVER name no admin command and server")
+        if on_windows() and not launcher():
+            self.skipTest("the Windows build runs here under Wine only")
         environment = mock.patch.dict(os.environ, {
-            "SSDIR": self.path("db"),
-            "SSUSER": "alice",
-            "XDG_CONFIG_HOME": self.path("config"),
-        })
+            "SSDIR": self.native(self.path("db")), "SSUSER": "alice",
+            "XDG_CONFIG_HOME": self.path("config")})
         environment.start()
         self.addCleanup(environment.stop)
         self.ssadmin("create", self.path("db"))
-        self.ssadmin("register", "--server", self.server)
+        if on_windows():
+            self.regsvr32()
+        else:
+            self.ssadmin("register", "--server", self.server)
         for project in ("app", "other"):
             os.makedirs(self.path(project))
             self.ssadmin("add-project", "$/" + project, self.path(project))
         self.ssadmin("current", "$/app")
 
-    def ssadmin(self, *args, user="alice"):
-        completed = subprocess.run([self.admin, *args], capture_output=True,
-                                   env=dict(os.environ, SSUSER=user))
-        self.assertEqual(0, completed.returncode, completed.stderr)
+    @staticmethod
+    def native(path):
+        return wine.windows_path(path) if on_windows() else path
 
-    def add_header(self, project, number=41, name="Tickwright.h"):
-        """A header in the project's working folder, added (so read-only)."""
-        self.write(f"{project}/{name}", header(number, file_name=name))
-        self.ssadmin("add", "$/" + project, name)
-        self.assertEqual(0, os.stat(self.path(f"{project}/{name}")).st_mode & 0o222)
+    def ssadmin(self, *args):
+        args = [self.native(a) if a.startswith("/") else a for a in args]
+        done = subprocess.run(launcher() + [self.admin, *args], capture_output=True)
+        self.assertEqual(0, done.returncode, done.stderr)
+
+    def regsvr32(self, *switches):
+        """Registers the server in the Wine prefix as an installer would (/u: removes it)."""
+        done = wine.run_program("regsvr32", "/s", *switches, wine.windows_path(self.server))
+        self.assertEqual(0, done.returncode, done.stderr)
+
+    def report(self, result, *args, cwd):
+        """A failure's report: Linux's window box text, or what a rerun shows on a Wine console."""
+        if not on_windows():
+            return result.err
+        shown = wine.run_on_console(self.command(*args), cwd)
+        self.assertEqual(5, shown.code, shown.out)
+        return shown.out
+
+    def add_header(self, project):
+        """A header of build 41 in the project's working folder, added (so read-only)."""
+        self.write(f"{project}/Tickwright.h", header(41))
+        self.ssadmin("add", "$/" + project, "Tickwright.h")
+        self.assertEqual(0, os.stat(self.path(f"{project}/Tickwright.h")).st_mode & 0o222)
 
     def journal(self, action):
         with open(self.path("db/journal.log"), encoding="utf-8") as f:
             return [line for line in f if line.split("\t")[2] == action]
 
-    def test_a_header_of_the_current_project(self):
-        self.add_header("app")
-        result = self.run_tool("/nologo", "/c", cwd=self.path("app"))
-        self.assertEqual(0, result.code, result.err)
-        self.assertEqual(build_line(42) + CHECKING_OUT + current_project("$/app") + OK, result.out)
-        self.assertEqual(header(42), self.read("app/Tickwright.h"))
-        self.assertEqual(1, len(self.journal("checkout")))
+    def failing_run(self, folder, *parts):
+        """A /c run in `folder` that fails; its report holds `parts` in this order."""
+        result = self.run_tool("/nologo", "/c", cwd=self.path(folder))
+        self.assertEqual(5, result.code, result.out)
+        report, position = self.report(result, "/nologo", "/c", cwd=self.path(folder)), 0
+        for part in parts:
+            found = report.find(part, position)
+            self.assertNotEqual(-1, found, f"{part!r} missing after {position} in {report!r}")
+            position = found + len(part)
+        self.assertEqual(header(41), self.read(folder + "/Tickwright.h"))
+        return result.out, report
 
     def test_a_header_outside_the_current_project_is_found_in_the_whole_database(self):
         self.add_header("other")
@@ -90,7 +98,7 @@ class CheckOut(ToolTestCase):
                          + NOT_IN_CURRENT + OK, result.out)
         self.assertEqual(header(42), self.read("other/Tickwright.h"))
 
-    def test_header_and_batch_file_are_checked_out_over_one_connection(self):
+    def test_header_and_batch_file_of_the_current_project_over_one_connection(self):
         self.write("app/Tickwright.bat", batch(41))
         self.ssadmin("add", "$/app", "Tickwright.bat")
         self.add_header("app")
@@ -98,40 +106,26 @@ class CheckOut(ToolTestCase):
         self.assertEqual(0, result.code, result.err)
         self.assertEqual(build_line(42) + CHECKING_OUT + current_project("$/app") + OK
                          + BATCH_CHECKING_OUT + current_project("$/app") + OK, result.out)
-        self.assertEqual(batch(42), self.read("app/Tickwright.bat"))
-        self.assertEqual(1, len(self.journal("open")))
-        self.assertEqual(2, len(self.journal("checkout")))
+        self.assertEqual((header(42), batch(42)),
+                         (self.read("app/Tickwright.h"), self.read("app/Tickwright.bat")))
+        self.assertEqual((1, 2), (len(self.journal("open")), len(self.journal("checkout"))))
 
     def test_a_header_in_no_project_cannot_be_checked_out(self):
         self.write("loose/Tickwright.h", header(41))
         self.make_read_only("loose/Tickwright.h")
-        result = self.run_tool("/nologo", "/c", cwd=self.path("loose"))
-        self.assertEqual(5, result.code)
+        out, _ = self.failing_run("loose", b"Error! Cannot checkout file.")
         self.assertEqual(build_line(42) + CHECKING_OUT + current_project("$/app") + NOT_IN_CURRENT,
-                         result.out)
-        self.assertReported(result, CANNOT_CHECK_OUT)
-        self.assertEqual(header(41), self.read("loose/Tickwright.h"))
-
-    def test_a_header_checked_out_by_another_user_is_refused_with_the_servers_reason(self):
-        self.add_header("app")
-        self.ssadmin("checkout", "$/app/Tickwright.h", user="bob")
-        self.make_read_only("app/Tickwright.h")
-        result = self.run_tool("/nologo", "/c", cwd=self.path("app"))
-        self.assertEqual(5, result.code)
-        reason = server_texts()["SS_CHECKED_OUT_BY_OTHER"].replace("%s", "{}").format(
-            "$/app/Tickwright.h", "bob", "bob")
-        # Newest message first: the server's reason was added after string 13.
-        self.assert_report_holds(result, reason.encode(), CANNOT_CHECK_OUT, b"0x8004D75B")
-        self.assertEqual(header(41), self.read("app/Tickwright.h"))
+                         out)
 
     def test_without_ssdir_the_tool_cannot_connect_and_says_why(self):
         self.add_header("app")
         del os.environ["SSDIR"]
-        result = self.run_tool("/nologo", "/c", cwd=self.path("app"))
-        self.assertEqual(5, result.code)
-        self.assertEqual(build_line(42) + CHECKING_OUT, result.out)
-        self.assert_report_holds(result, CANNOT_CONNECT, server_texts()["SS_NO_SSDIR"].encode(),
-                                 b"Component Error", b"0x8004D74B")
+        table = os.path.join(os.path.dirname(__file__), "..", "..", "server", "strings.inc")
+        with open(table, encoding="utf-8") as f:
+            no_ssdir = re.search(r'^SS_STRING\(\d+, SS_NO_SSDIR, "(.*)"\)$', f.read(), re.M)[1]
+        out, _ = self.failing_run("app", CANNOT_CONNECT, no_ssdir.encode(), b"Component Error",
+                                  b"0x8004D74B")
+        self.assertEqual(build_line(42) + CHECKING_OUT, out)
 
     def test_a_writable_header_under_c_never_contacts_the_server(self):
         self.add_header("app")
@@ -143,13 +137,20 @@ class CheckOut(ToolTestCase):
         self.assertEqual(header(42), self.read("app/Tickwright.h"))
         self.assertEqual([], self.journal("open"))
 
-    def assert_report_holds(self, result, *parts):
-        """The error report on standard error holds `parts` in this order."""
-        position = 0
-        for part in parts:
-            found = result.err.find(part, position)
-            self.assertNotEqual(-1, found, f"{part!r} missing after {position} in {result.err!r}")
-            position = found + len(part)
+    def test_without_a_registered_server_the_report_names_the_lookups_failure(self):
+        self.add_header("app")
+        if on_windows():
+            self.regsvr32("/u")
+            self.addCleanup(self.regsvr32)
+            # Wine has no text for CO_E_CLASSSTRING (Windows: "Invalid class string").
+            system_text = b"Windows error code: 0x800401F3\r\n"
+        else:
+            os.environ["XDG_CONFIG_HOME"] = self.path("nothing-registered")
+            system_text = (b"System reports:\r\n"
+                           b"Invalid class string: no class is registered under this name.\r\n")
+        out, report = self.failing_run("app", CANNOT_CONNECT + b"\r\n\r\n" + system_text)
+        self.assertEqual(build_line(42) + CHECKING_OUT, out)
+        self.assertNotIn(b"Component Error", report)
 
 
 if __name__ == "__main__":

@@ -1,6 +1,4 @@
-"""No lost increment and no broken header: concurrent runs, a write that
-fails part-way, runs killed at random moments, and how the new header takes
-the old one's place (permissions, links, a folder that takes no new file)."""
+"""No lost increment, no broken header: concurrent runs, failed writes, kills, permissions."""
 
 import os
 import random
@@ -9,8 +7,8 @@ import signal
 import subprocess
 import time
 
-from harness import (CANNOT_OPEN, WRITE_ERROR, Result, ToolTestCase, batch, build_line,
-                     file_error, header, on_windows)
+from harness import (CANNOT_OPEN, WRITE_ERROR, Result, ToolTestCase, build_line, file_error,
+                     header, on_windows)
 
 # Every complete header text that the runs below can leave.
 COMPLETE = {header(n): n for n in range(0, 1000)}
@@ -37,7 +35,6 @@ class Concurrency(ToolTestCase):
             text = self.read("Tickwright.h") if self.exists("Tickwright.h") else None
             self.assertTrue(text in COMPLETE, f"a missing or broken header: {text!r}")
         printed = []
-        sharing_violation = file_error(CANNOT_OPEN, "Tickwright.h", 32)
         for run in runs:
             out, err = run.communicate(timeout=60)
             if run.returncode == 0:
@@ -45,7 +42,8 @@ class Concurrency(ToolTestCase):
                 printed.append(int(out[9:-2]))
             else:
                 self.assertEqual((5, b""), (run.returncode, out))
-                self.assertReported(Result(5, out, err), sharing_violation)
+                self.assertReported(Result(5, out, err),
+                                    file_error(CANNOT_OPEN, "Tickwright.h", 32))
         self.assertEqual(list(range(1, len(printed) + 1)), sorted(printed))
         self.assertEqual(header(len(printed)), self.read("Tickwright.h"))
         self.assertEqual(["Tickwright.h"], self.listing())
@@ -105,40 +103,3 @@ class Replacement(ToolTestCase):
         self.assertEqual((0, build_line(42)), (result.code, result.out))
         self.assertEqual(header(42), self.read("Tickwright.h"))
         self.assertEqual(0o604, os.stat(self.path("Tickwright.h")).st_mode & 0o777)
-
-    def test_a_linked_header_stays_a_link(self):
-        if on_windows():
-            self.skipTest("symbolic links are a Linux case here")
-        self.write("real.h", header(41))
-        os.symlink("real.h", self.path("Tickwright.h"))
-        result = self.run_tool("/nologo")
-        self.assertEqual((0, build_line(42)), (result.code, result.out))
-        self.assertTrue(os.path.islink(self.path("Tickwright.h")))
-        self.assertEqual(header(42, file_name="Tickwright.h"), self.read("real.h"))
-
-    def test_a_folder_that_takes_no_new_file_gets_the_header_rewritten_in_place(self):
-        if on_windows():
-            self.skipTest("folder permissions are a Linux case here")
-        self.write("Tickwright.h", header(41))
-        os.chmod(self.path("Tickwright.h"), 0o666)
-        self.write("Tickwright.bat", b"")
-        os.chmod(self.path("Tickwright.bat"), 0o666)
-        nobody = 65534
-        drop = None
-        if os.geteuid() == 0:
-            # Root writes into any folder: run as nobody, who cannot.
-            os.chown(self.folder, nobody, nobody)
-
-            def drop():
-                os.setgid(nobody)
-                os.setuid(nobody)
-        os.chmod(self.folder, 0o555)
-        probe = subprocess.run(self.command("/?"), stdout=subprocess.DEVNULL, cwd=self.folder,
-                               stderr=subprocess.DEVNULL, preexec_fn=drop, check=False)
-        if probe.returncode != 0:
-            self.skipTest("the tool cannot be run as the unprivileged user")
-        result = self.run_tool("/nologo", "/b", preexec_fn=drop)
-        self.assertEqual((0, build_line(42)), (result.code, result.out), result.err)
-        self.assertEqual(header(42), self.read("Tickwright.h"))
-        self.assertEqual(batch(42), self.read("Tickwright.bat"))
-        self.assertEqual(["Tickwright.bat", "Tickwright.h"], self.listing())
