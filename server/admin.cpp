@@ -128,6 +128,8 @@ int AddProject(const Command& command) {
   if (workingFolder.empty() && !items.At(parent).local.empty()) {
     workingFolder = JoinPath(items.At(parent).local, name);
   }
+  if (!IsStorableLocalPath(workingFolder))
+    return command.Fail(FormatText(ADM_BAD_LOCAL_PATH, {workingFolder}));
   uint32_t added = items.Add(parent, ItemType::kProject, name, workingFolder);
   if (!database->SaveItems(&failure)) return command.Fail(failure);
   std::string user;
@@ -187,6 +189,8 @@ int AddFiles(Command command) {
         IsAbsolutePath(name) || workingFolder.empty() ? name : JoinPath(workingFolder, name));
     file.nameStart = file.local.size() - FileNameOf(file.local).size();
     if (!IsValidItemName(file.Name())) return command.Fail(FormatText(ADM_BAD_NAME, {name}));
+    if (!IsStorableLocalPath(file.local))
+      return command.Fail(FormatText(ADM_BAD_LOCAL_PATH, {file.local}));
     if (!taken.insert(FoldCase(file.Name())).second) {
       std::string itemSpec(items.At(project).spec);
       if (itemSpec.size() > 2) itemSpec += '/';

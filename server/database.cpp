@@ -128,6 +128,10 @@ bool WriteTable(const std::string& path, std::string_view header,
 
 }  // namespace
 
+bool IsStorableLocalPath(std::string_view path) {
+  return path.find_first_of("\t\r\n") == std::string_view::npos;
+}
+
 bool IsValidItemName(std::string_view name) {
   return !name.empty() && name != "." && name != ".." &&
          name.find_first_of("/\\\t\r\n") == std::string_view::npos;

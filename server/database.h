@@ -112,6 +112,9 @@ typedef std::map<std::string, std::string> UserTable;
 // Whether a name can name an item: not empty, not "." or "..", no separator,
 // tab or line break.
 bool IsValidItemName(std::string_view name);
+// Whether a working folder or copy can be stored in items.txt, whose fields
+// are tab-separated lines.
+bool IsStorableLocalPath(std::string_view path);
 // Whether a text can name a user: not empty, no tab or line break.
 bool IsValidUserName(std::string_view name);
 // The parent part of a spec ("$/a/b" -> "$/a", "$/a" -> "$/"); "" for "$/".
