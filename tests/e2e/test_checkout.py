@@ -113,6 +113,12 @@ class CheckOut(ToolTestCase):
     def test_a_header_in_no_project_cannot_be_checked_out(self):
         self.write("loose/Tickwright.h", header(41))
         self.make_read_only("loose/Tickwright.h")
+        # A working folder that items.txt could not hold is refused, and the
+        # database stays readable.
+        refused = subprocess.run(launcher() + [self.admin, "add-project", "$/bad", "a\tb"],
+                                 capture_output=True)
+        self.assertEqual(2, refused.returncode)
+        self.assertIn(b"tab or a line break", refused.stderr)
         out, _ = self.failing_run("loose", b"Error! Cannot checkout file.")
         self.assertEqual(build_line(42) + CHECKING_OUT + current_project("$/app") + NOT_IN_CURRENT,
                          out)
