@@ -2,28 +2,20 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
 
+#include "base/test_folder.h"
 #include "errors/exception.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
-class EnsureWritableTest : public testing::Test {
+class EnsureWritableTest : public TestFolder {
  protected:
   void SetUp() override {
-    folder = fs::temp_directory_path() / ("tw-ro-" + std::to_string(GetCurrentProcessId()));
-    fs::create_directories(folder);
-    std::ofstream(folder / "file.h") << "// 1\n";
+    TestFolder::SetUp();
+    Create("file.h", "// 1\n");
   }
-  void TearDown() override {
-    SetFileAttributesA(Name("file.h").GetText(), FILE_ATTRIBUTE_NORMAL);
-    fs::remove_all(folder);
-  }
-  ClString Name(const char* name) const { return ClString((folder / name).string().c_str()); }
+  ClString Name(const char* name) const { return Path(name); }
 
   // "" when the target may be written, else the report of what was thrown.
   std::string Check(const char* name, Target target, const CounterOptions& with) {
@@ -38,7 +30,6 @@ class EnsureWritableTest : public testing::Test {
     }
   }
 
-  fs::path folder;
   CounterOptions options;
 };
 

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 
+#include "base/test_folder.h"
 #include "errors/exception.h"
 #include "winapi/test_platform.h"
 
@@ -13,31 +13,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class ClFileTest : public testing::Test {
- protected:
-  void SetUp() override {
-    folder = fs::temp_directory_path() /
-             ("tw-file-" + std::to_string(GetCurrentProcessId()) + "-" +
-              testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(folder);
-    fs::create_directories(folder);
-  }
-  void TearDown() override {
-    for (auto& entry : fs::directory_iterator(folder))
-      SetFileAttributesA(entry.path().string().c_str(), FILE_ATTRIBUTE_NORMAL);
-    fs::remove_all(folder);
-  }
-  ClString Path(const char* name) const { return ClString((folder / name).string().c_str()); }
-  void Create(const char* name, const std::string& content) const {
-    std::ofstream(folder / name, std::ios::binary) << content;
-  }
-  std::string Content(const char* name) const {
-    std::ifstream in(folder / name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-
-  fs::path folder;
-};
+using ClFileTest = TestFolder;
 
 DWORD CodeOf(ClException* e) {
   EXPECT_TRUE(e->IsKindOf(ClWin32Exception::kClassId));

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "base/replace_file.h"
+#include "base/test_folder.h"
 #include "errors/exception.h"
 #include "winapi/linux/syscalls.h"
 
@@ -24,29 +25,19 @@ int Failing(Args...) {
 
 constexpr fs::perms kMode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
 
-class ReplaceFaultTest : public testing::Test {
+class ReplaceFaultTest : public TestFolder {
  protected:
   void SetUp() override {
-    folder = fs::temp_directory_path() / ("tw-replace-fault-" + std::to_string(getpid()));
-    fs::remove_all(folder);
-    fs::create_directories(folder);
-    std::ofstream(folder / "a.h") << "old text";
+    TestFolder::SetUp();
+    Create("a.h", "old text");
     fs::permissions(folder / "a.h", kMode);
   }
   void TearDown() override {
     sys = realSyscalls;
-    fs::remove_all(folder);
+    TestFolder::TearDown();
   }
-  ClString Target() const { return ClString((folder / "a.h").string().c_str()); }
-  std::string Content() const {
-    std::ifstream in(folder / "a.h", std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  size_t FilesInFolder() const {
-    return static_cast<size_t>(std::distance(fs::directory_iterator(folder), {}));
-  }
-
-  fs::path folder;
+  ClString Target() const { return Path("a.h"); }
+  std::string Content() const { return TestFolder::Content("a.h"); }
 };
 
 // Each failure is reported on the target, which keeps its old text; no other file stays.
