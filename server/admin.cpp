@@ -85,6 +85,22 @@ std::unique_ptr<Database> OpenDatabase(const Command& command, bool forChange, F
 }
 
 // The item at `spec`, which must exist; kNoItem after reporting.
+uint32_t FindItem(const Command& command, const Database& database, const std::string& spec);
+
+// The database, opened as OpenDatabase opens it, and in `item` the item that
+// the command's one argument names; null after reporting.
+std::unique_ptr<Database> OpenWithItem(const Command& command, bool forChange, uint32_t* item) {
+  Failure failure;
+  auto database = OpenDatabase(command, forChange, &failure);
+  if (!database) {
+    command.Fail(failure);
+    return nullptr;
+  }
+  *item = FindItem(command, *database, command.arguments[0]);
+  if (*item == kNoItem) return nullptr;
+  return database;
+}
+
 uint32_t FindItem(const Command& command, const Database& database, const std::string& spec) {
   uint32_t item = database.Items().Find(spec);
   if (item == kNoItem) {
@@ -229,10 +245,9 @@ int CheckOut(const Command& command) {
   Failure failure;
   std::string user;
   if (!SelectUser("", &user, &failure)) return command.Fail(failure);
-  auto database = OpenDatabase(command, false, &failure);
-  if (!database) return command.Fail(failure);
-  uint32_t item = FindItem(command, *database, command.arguments[0]);
-  if (item == kNoItem) return kFailed;
+  uint32_t item;
+  auto database = OpenWithItem(command, false, &item);
+  if (!database) return kFailed;
   if (database->Items().At(item).type != ItemType::kFile) {
     return command.Fail(FormatText(ADM_NO_WORKING_COPY, {command.arguments[0]}));
   }
@@ -243,11 +258,10 @@ int CheckOut(const Command& command) {
 
 int CheckIn(const Command& command) {
   if (command.arguments.size() != 1) return command.Usage();
+  uint32_t item;
+  auto database = OpenWithItem(command, true, &item);
+  if (!database) return kFailed;
   Failure failure;
-  auto database = OpenDatabase(command, true, &failure);
-  if (!database) return command.Fail(failure);
-  uint32_t item = FindItem(command, *database, command.arguments[0]);
-  if (item == kNoItem) return kFailed;
   const Item& file = database->Items().At(item);
   std::string holder = database->CheckedOutBy(item);
   if (holder.empty()) return command.Fail(FormatText(ADM_NOT_CHECKED_OUT, {file.spec}));
@@ -266,11 +280,10 @@ int CheckIn(const Command& command) {
 
 int Delete(const Command& command) {
   if (command.arguments.size() != 1) return command.Usage();
+  uint32_t item;
+  auto database = OpenWithItem(command, true, &item);
+  if (!database) return kFailed;
   Failure failure;
-  auto database = OpenDatabase(command, true, &failure);
-  if (!database) return command.Fail(failure);
-  uint32_t item = FindItem(command, *database, command.arguments[0]);
-  if (item == kNoItem) return kFailed;
   if (item == 0) return command.Fail(ServerText(ADM_ROOT_UNDELETABLE));
   std::string spec(database->Items().At(item).spec);
   database->Items().MarkDeleted(item);
