@@ -18,7 +18,8 @@ Parsed ParseLine(const char* line) {
   ClCommandLine items{ClString(line)};
   while (items.Next()) {
     parsed.outcomes.push_back(ApplyCommandLineItem(items, parsed.options, parsed.showBanner));
-    if (parsed.outcomes.back() == ItemOutcome::kUsage) break;
+    const ItemOutcome last = parsed.outcomes.back();
+    if (last == ItemOutcome::kUsage || last == ItemOutcome::kVersion) break;
   }
   return parsed;
 }
@@ -89,6 +90,10 @@ TEST(Options, QuestionMarkEndsTheParsing) {
   EXPECT_FALSE(p.options.interactive);  // items after "?" are not read
   EXPECT_EQ(ItemOutcome::kUsage, ParseLine("tw a ?").outcomes.back());
   EXPECT_EQ(ItemOutcome::kUsage, ParseLine("tw -?").outcomes.back());
+  EXPECT_EQ(ItemOutcome::kUsage, ParseLine("tw --HELP /i").outcomes.back());
+  Parsed version = ParseLine("tw /zz //Version /i");
+  EXPECT_EQ(ItemOutcome::kVersion, version.outcomes.back());
+  EXPECT_FALSE(version.options.interactive);
 }
 
 TEST(Options, NamesThatWouldBreakTheGeneratedFiles) {

@@ -33,6 +33,7 @@ TEST(CommandLineTest, TheProgramsTokenizerReadsBackWhatTheUserMeant) {
       {"-b:", "/b:"},  // the next element stays an argument
       {"/b:a b", "/b:a b"},
       {"/nologo/I", "/nologo: /I:"},
+      {"/nologo/Help", "/nologo: /Help:"},
       {"/usr/include/x.h", "[/usr/include/x.h]"},
       {"my file.h", "[my file.h]"},
       {"", "[]"},
