@@ -69,7 +69,13 @@ class EachCallFails(ProbeTestCase):
         for at, rename in ((i, c) for i, c in enumerate(calls) if c.kind == "rename"):
             self.assertTrue(any(c.kind == "flush" and c.names[0].endswith("/" + rename.names[0])
                                 for c in calls[:at]), f"{rename} before its file's flush")
-        batch_turn = next(i for i, c in enumerate(calls) if NAMES[1] in "\t".join(c.names))
+        # The file a call works on: the one it names, else that of the nearest call before it
+        # that names one (a folder opened and flushed for a rename, say).
+        owners, owner = [], NAMES[0]
+        for call in calls:
+            named = [n for n in NAMES for x in call.names if os.path.basename(x).startswith(n)]
+            owner = named[0] if named else owner
+            owners.append(owner)
         # Under /c: the COM registration and the server it names are no files of the user's.
         com_files = ((env["XDG_CONFIG_HOME"], os.path.realpath(os.environ["TWSS_SERVER"]))
                      if env else ())
@@ -95,7 +101,8 @@ class EachCallFails(ProbeTestCase):
                 if call.names[0].startswith(com_files):
                     self.assertIn(CANNOT_CONNECT, result.err)
                     continue
-                failing, other = NAMES[::-1] if index >= batch_turn else NAMES
+                failing = owners[index]
+                other = NAMES[1 - NAMES.index(failing)]
                 self.assertIn(failing.encode(), result.err)
                 self.assertNotIn(other.encode(), result.err)
                 self.assertIn(b"System reports:\r\nInput/output error\r\n", result.err)
@@ -150,8 +157,9 @@ class Limits(ToolTestCase):
         # (files there, arguments, report (none: success), files after the run)
         for existing, args, report, after in [
                 ([], [], file_error(CANNOT_OPEN, "Tickwright.h", 5), {}),
+                # The batch file is refused before the header is written.
                 (NAMES[:1], ["/b"], file_error(CANNOT_OPEN, "Tickwright.bat", 5),
-                 {"Tickwright.h": header(42)}),
+                 {"Tickwright.h": header(41)}),
                 # Where no temporary file fits, each file is rewritten in place.
                 (NAMES, ["/b"], None, {"Tickwright.h": header(42), "Tickwright.bat": batch(42)})]:
             with self.subTest(args=args, existing=existing):
@@ -168,7 +176,7 @@ class Limits(ToolTestCase):
                     self.assertReported(result, report)
                 self.assertEqual(after, {name: self.read(name) for name in self.listing()})
 
-    def test_a_full_disk_leaves_the_header_whole(self):
+    def test_a_full_disk_takes_a_rewrite_in_place_or_leaves_the_header_whole(self):
         os.makedirs(self.path("full"))
         mount = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tw-full",
                                 self.path("full")], capture_output=True)
@@ -180,15 +188,21 @@ class Limits(ToolTestCase):
         with open(self.path("full/filler"), "wb", buffering=0) as f, self.assertRaises(OSError):
             while True:
                 f.write(b"\0" * 4096)
-        result = self.run_tool("/nologo", "full/Tickwright.h")
-        self.assertEqual((5, build_line(42)), (result.code, result.out))
-        self.assertReported(result, file_error(WRITE_ERROR, "full/Tickwright.h", 112))
-        self.assertEqual(header(41), self.read("full/Tickwright.h"))
-        self.assertEqual(["Tickwright.h", "filler"], sorted(os.listdir(self.path("full"))))
+        # No room for a second copy: the same length fits in place; a text that needs
+        # another page fails before any byte changes.
+        for name, code, number, text in [("BUILD_NUMBER", 0, 42, header(42)),
+                                         ("N" * 800, 5, 43, header(42))]:
+            with self.subTest(longer=code != 0):
+                result = self.run_tool("/nologo", "full/Tickwright.h", name)
+                self.assertEqual((code, build_line(number)), (result.code, result.out))
+                if code:
+                    self.assertReported(result, file_error(WRITE_ERROR, "full/Tickwright.h", 112))
+                self.assertEqual(text, self.read("full/Tickwright.h"))
+                self.assertEqual(["Tickwright.h", "filler"], sorted(os.listdir(self.path("full"))))
 
     def test_a_header_or_batch_file_that_is_a_folder(self):
-        for folder, args, after in [("Tickwright.h", [], []),
-                                    ("Tickwright.bat", ["/b"], ["Tickwright.h"])]:
+        # Refused before the header is made.
+        for folder, args, after in [("Tickwright.h", [], []), ("Tickwright.bat", ["/b"], [])]:
             with self.subTest(folder=folder):
                 self.setUp()
                 os.mkdir(self.path(folder))
