@@ -49,21 +49,29 @@ class ProbeTestCase(ToolTestCase):
         return env
 
 
-class EachCallFails(ProbeTestCase):
-    def check_each_call(self, args, prepare, new, folder="", env=None):
-        """After a failure each file is as `prepare` left it or `new`, and the report names it."""
-        env = env or {}
-        old = prepare()
+    def logged_run(self, args, folder, env):
+        """A run with every call logged: its result and its calls."""
         log = self.folder + ".calls"
-        clean = self.run_tool(*args, cwd=self.path(folder), env=dict(env, TICKWRIGHT_CALL_LOG=log))
+        result = self.run_tool(*args, cwd=self.path(folder), env=dict(env, TICKWRIGHT_CALL_LOG=log))
         with open(log, encoding="utf-8", errors="replace") as f:
             calls = [Call(kind, int(n), names)
                      for kind, n, *names in (line.rstrip("\n").split("\t") for line in f)]
         os.remove(log)
+        return result, calls
+
+
+class EachCallFails(ProbeTestCase):
+    def check_each_call(self, args, prepare, new, folder="", env=None, planted=()):
+        """After a failure each file is as `prepare` left it or `new`, and the report names it.
+        Folders `planted` where the claim files go make every write go in place."""
+        env = env or {}
+        old = prepare()
+        clean, calls = self.logged_run(args, folder, env)
         self.assertEqual(0, clean.code, clean.err)
         self.assertEqual(new, tuple(self.read(os.path.join(folder, n)) for n in NAMES))
         # Only a header that is there is read.
-        self.assertEqual(set(KINDS) - ({"read"} if old[0] is None else set()),
+        self.assertEqual(set(KINDS) - ({"read"} if old[0] is None else set())
+                         - ({"rename"} if planted else set()),
                          {c.kind for c in calls} & set(KINDS), calls)
         # Each new file is flushed before it takes the old one's place.
         for at, rename in ((i, c) for i, c in enumerate(calls) if c.kind == "rename"):
@@ -86,7 +94,8 @@ class EachCallFails(ProbeTestCase):
                     env, TICKWRIGHT_FAIL_CALL=f"{call.kind}:{call.ordinal}"))
                 now = tuple(self.read(os.path.join(folder, n))
                             if self.exists(os.path.join(folder, n)) else None for n in NAMES)
-                self.assertEqual(sorted(n for n, text in zip(NAMES, now) if text is not None),
+                self.assertEqual(sorted([n for n, text in zip(NAMES, now) if text is not None]
+                                        + list(planted)),
                                  sorted(os.listdir(self.path(folder))), "a file left behind")
                 # A line to the console that fails goes to the window fallback: the build stands.
                 if (call.names[0].startswith(("pipe:", "socket:", "/dev/"))
@@ -107,7 +116,7 @@ class EachCallFails(ProbeTestCase):
                 self.assertNotIn(other.encode(), result.err)
                 self.assertIn(b"System reports:\r\nInput/output error\r\n", result.err)
 
-    def test_a_run_with_b_on_build_41_and_on_no_files(self):
+    def test_a_run_with_b_on_build_41_and_on_no_files_by_rename_and_in_place(self):
         def prepare(texts):
             for name, text in zip(NAMES, texts):
                 if self.exists(name):
@@ -119,6 +128,14 @@ class EachCallFails(ProbeTestCase):
         for old, new in [((header(41), batch(41)), (header(42), batch(42))),
                          ((None, None), (header(1), batch(1)))]:
             self.check_each_call(["/nologo", "/b"], lambda old=old: prepare(old), new)
+        # Rewritten in place: folders stand where the claim files would go.
+        planted = tuple(name + ".TMP" for name in NAMES)
+        for name in planted:
+            os.mkdir(self.path(name))
+        for old, new in [((header(41), batch(41)), (header(42), batch(42))),
+                         ((None, None), (header(1), batch(1)))]:
+            self.check_each_call(["/nologo", "/b"], lambda old=old: prepare(old), new,
+                                 planted=planted)
 
     def test_a_run_with_c_and_b_against_a_database(self):
         env = self.make_database()
@@ -135,6 +152,17 @@ class EachCallFails(ProbeTestCase):
 
         self.check_each_call(["/nologo", "/c", "/b"], prepare, (header(42), batch(42)),
                              folder="app", env=env)
+
+    def test_the_header_is_let_go_before_the_check_out_begins(self):
+        env = self.make_database()
+        self.make_read_only("app/Tickwright.h")
+        result, calls = self.logged_run(["/nologo", "/c"], "app", env)
+        self.assertEqual(0, result.code, result.err)
+        let_go = next(i for i, c in enumerate(calls)
+                      if c.kind == "close" and c.names[0] == self.path("app/Tickwright.h"))
+        connected = next(i for i, c in enumerate(calls)
+                         if c.names[0].startswith(env["XDG_CONFIG_HOME"]))
+        self.assertLess(let_go, connected, calls)
 
     def test_runs_that_end_well_though_a_call_fails(self):
         # A rename across file systems becomes a rewrite in place; the tool itself fails no call.

@@ -351,6 +351,13 @@ bool SafeWrite::Commit(const void* data, size_t size) {
   failedStep_ = Step::kNone;
   if (!checked_ && !Check()) return false;
   checked_ = false;
+  // A size limit would cut any write that reaches past it, in place too.
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+      size > limit.rlim_cur) {
+    SetLastErrorFromErrno(EFBIG);
+    return Fail(Step::kWrite);
+  }
   if (!inPlace_) {
     if (Replace(data, size)) return true;
     if (failedStep_ != Step::kNone) return false;
@@ -447,9 +454,12 @@ bool SafeWrite::WriteInPlace(const void* data, size_t size) {
   // The share mode of the layer's writers, and this run's lock where the
   // target is not yet the file it locked (made here, or replaced by a
   // check-out).
-  struct stat locked;
-  const bool holdsLock = lockedTarget_ != kNoFile && sys.fstat(lockedTarget_, &locked) == 0 &&
-                         SameFile(locked, st);
+  bool holdsLock = false;
+  if (lockedTarget_ != kNoFile) {
+    struct stat locked;
+    if (sys.fstat(lockedTarget_, &locked) != 0) return fail(Step::kOpen, errno);
+    holdsLock = SameFile(locked, st);
+  }
   if (Retry([&] { return sys.flock(fd, LOCK_EX | LOCK_NB); }) != 0 ||
       (!holdsLock && !LockRange(fd, true))) {
     const int error = errno;
@@ -463,13 +473,8 @@ bool SafeWrite::WriteInPlace(const void* data, size_t size) {
   std::vector<char> oldBytes(oldSize < size ? oldSize : size);
   if (!ReadAllAt(fd, &oldBytes)) return fail(Step::kWrite, errno);
   if (size > oldSize) {
-    // Room first: a size limit or a full disk fails here, before any byte
-    // changes. A file system that cannot reserve room gets the write alone.
-    struct rlimit limit;
-    if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
-        size > limit.rlim_cur) {
-      return fail(Step::kWrite, EFBIG);
-    }
+    // Room first: a full disk fails here, before any byte changes. A file
+    // system that cannot reserve room gets the write alone.
     if (Retry([&] {
           return sys.fallocate(fd, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(oldSize),
                                static_cast<off_t>(size - oldSize));
