@@ -13,8 +13,8 @@ void ClFileReplacement::Throw() {
     case SafeWrite::Step::kMove:
       throw new ClFileException(
           code,
-          ClMessage(ClString(IDS_CANNOT_MOVE_FILE, write_.ClaimFileName().c_str(),
-                             target_.GetText())),
+          ClMessage(
+              ClString(IDS_CANNOT_MOVE_FILE, write_.ClaimFileName().c_str(), target_.GetText())),
           target_);
     default:
       throw new ClFileException(code, ClMessage::Reference(IDS_CANNOT_OPEN_FILE), target_);

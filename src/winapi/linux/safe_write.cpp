@@ -116,9 +116,8 @@ bool HasAccessList(const std::string& path) {
 bool WriteAllAt(int fd, const void* data, size_t size) {
   const auto* bytes = static_cast<const char*>(data);
   for (size_t done = 0; done < size;) {
-    const ssize_t count = Retry([&] {
-      return sys.pwrite(fd, bytes + done, size - done, static_cast<off_t>(done));
-    });
+    const ssize_t count =
+        Retry([&] { return sys.pwrite(fd, bytes + done, size - done, static_cast<off_t>(done)); });
     if (count <= 0) {
       if (count == 0) errno = EIO;
       return false;
@@ -145,25 +144,144 @@ bool ReadAllAt(int fd, std::vector<char>* data) {
 
 // Makes a rename in the folder durable. Some file systems cannot flush a
 // folder (EINVAL); their renames are as durable as they get.
-bool FlushFolder(int folder) { return Retry([&] { return sys.fsync(folder); }) == 0 || errno == EINVAL; }
+bool FlushFolder(int folder) {
+  return Retry([&] { return sys.fsync(folder); }) == 0 || errno == EINVAL;
+}
 
 // Failures of the claim file that leave the write to the target itself.
 bool LeavesWriteInPlace(int error) {
   switch (error) {
-    case EACCES:        // a folder that takes no new file
-    case EPERM:         // ... or refuses the rename (sticky)
+    case EACCES:  // a folder that takes no new file
+    case EPERM:   // ... or refuses the rename (sticky)
     case EROFS:
     case ENAMETOOLONG:  // no room for the suffix
     case ENOENT:        // a missing folder: the in-place write reports it
     case ENOTDIR:
-    case ENOSPC:        // no room for a second copy
+    case ENOSPC:  // no room for a second copy
     case EDQUOT:
-    case EXDEV:         // another file system behind a mount
-    case EBUSY:         // a mount point
+    case EXDEV:  // another file system behind a mount
+    case EBUSY:  // a mount point
       return true;
     default:
       return false;
   }
+}
+
+// Locks the existing regular file `file` as a whole for this run (`*locked`
+// stays -1 where there is none). False with the last error set when another
+// run holds it.
+bool LockTarget(const std::string& file, int* locked) {
+  for (int attempt = 0;; ++attempt) {
+    if (attempt == kAttempts) {
+      SetLastError(ERROR_SHARING_VIOLATION);  // the name keeps changing
+      return false;
+    }
+    bool writable = true;
+    int fd = Open(file, O_RDWR | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS || errno == ETXTBSY)) {
+      writable = false;
+      fd = Open(file, O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
+    }
+    if (fd < 0) {
+      // Absent, a folder, or unreadable: there is nothing to lock, and the
+      // read or the check says what is wrong.
+      if (errno == ENOENT || errno == ENOTDIR || errno == EISDIR || errno == EACCES ||
+          errno == EPERM || errno == ENAMETOOLONG) {
+        return true;
+      }
+      SetLastErrorFromErrno(errno, file.c_str());
+      return false;
+    }
+    struct stat opened, named;
+    if (sys.fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+      CloseKeepingErrno(fd);
+      return true;
+    }
+    if (!LockRange(fd, writable)) {
+      const int error = errno;
+      CloseKeepingErrno(fd);
+      if (error == EAGAIN || error == EACCES)
+        SetLastError(ERROR_SHARING_VIOLATION);
+      else
+        SetLastErrorFromErrno(error, file.c_str());
+      return false;
+    }
+    if (sys.stat(file.c_str(), &named) == 0 && SameFile(opened, named)) {
+      *locked = fd;
+      return true;
+    }
+    CloseKeepingErrno(fd);  // replaced under us: lock the new file
+  }
+}
+
+// Makes the claim file `name`, or takes it over when it is our own stale
+// claim; `*claim` stays -1 where the write must go in place. False with the
+// last error set when another run holds it.
+bool TakeClaimFile(const std::string& name, int* claim) {
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    const int fd = Open(name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
+    if (fd >= 0) {
+      // Ours from the start; a run that took it for stale meanwhile has it.
+      if (Retry([&] { return sys.flock(fd, LOCK_EX | LOCK_NB); }) != 0) {
+        const int error = errno;
+        if (error == EWOULDBLOCK) {
+          SetLastError(ERROR_SHARING_VIOLATION);
+        } else {
+          sys.unlink(name.c_str());
+          SetLastErrorFromErrno(error);
+        }
+        CloseKeepingErrno(fd);
+        return false;
+      }
+      *claim = fd;
+      return true;
+    }
+    if (errno != EEXIST) {
+      if (LeavesWriteInPlace(errno)) return true;
+      SetLastErrorFromErrno(errno, name.c_str());
+      return false;
+    }
+    // Something is there. Only our own stale claim is taken over.
+    struct stat named;
+    if (sys.lstat(name.c_str(), &named) != 0) {
+      if (errno == ENOENT) continue;
+      SetLastErrorFromErrno(errno, name.c_str());
+      return false;
+    }
+    if (!S_ISREG(named.st_mode) || named.st_uid != geteuid() || named.st_nlink != 1) return true;
+    const int stale = Open(name, O_RDWR | O_NOFOLLOW | O_NONBLOCK);
+    if (stale < 0) {
+      if (errno == ENOENT) continue;
+      return true;  // a link put there meanwhile, or a file we may not write
+    }
+    struct stat opened;
+    if (sys.fstat(stale, &opened) != 0 || !SameFile(named, opened)) {
+      CloseKeepingErrno(stale);
+      continue;
+    }
+    if (Retry([&] { return sys.flock(stale, LOCK_EX | LOCK_NB); }) != 0) {
+      const int error = errno;
+      CloseKeepingErrno(stale);
+      if (error == EWOULDBLOCK)
+        SetLastError(ERROR_SHARING_VIOLATION);  // a live run's
+      else
+        SetLastErrorFromErrno(error);
+      return false;
+    }
+    if (sys.lstat(name.c_str(), &named) != 0 || !SameFile(named, opened)) {
+      CloseKeepingErrno(stale);
+      continue;
+    }
+    if (Retry([&] { return sys.ftruncate(stale, 0); }) != 0) {
+      SetLastErrorFromErrno(errno);
+      CloseKeepingErrno(stale);
+      return false;
+    }
+    *claim = stale;
+    return true;
+  }
+  SetLastError(ERROR_SHARING_VIOLATION);
+  return false;
 }
 
 }  // namespace
@@ -201,109 +319,7 @@ bool SafeWrite::Claim(const char* target) {
     return Fail(Step::kOpen);
   }
   claimName_ = file_ + ".TMP";
-
-  // The target's own lock, where there is a regular file to lock.
-  for (int attempt = 0;; ++attempt) {
-    if (attempt == kAttempts) {
-      SetLastError(ERROR_SHARING_VIOLATION);  // the name keeps changing
-      return Fail(Step::kOpen);
-    }
-    bool writable = true;
-    int fd = Open(file_, O_RDWR | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS || errno == ETXTBSY)) {
-      writable = false;
-      fd = Open(file_, O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
-    }
-    if (fd < 0) {
-      // Absent, a folder, or unreadable: there is nothing to lock, and the
-      // read or the check says what is wrong.
-      if (errno == ENOENT || errno == ENOTDIR || errno == EISDIR || errno == EACCES ||
-          errno == EPERM || errno == ENAMETOOLONG) {
-        break;
-      }
-      SetLastErrorFromErrno(errno, file_.c_str());
-      return Fail(Step::kOpen);
-    }
-    struct stat opened, named;
-    if (sys.fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
-      CloseKeepingErrno(fd);
-      break;
-    }
-    if (!LockRange(fd, writable)) {
-      const int error = errno;
-      CloseKeepingErrno(fd);
-      if (error == EAGAIN || error == EACCES) SetLastError(ERROR_SHARING_VIOLATION);
-      else SetLastErrorFromErrno(error, file_.c_str());
-      return Fail(Step::kOpen);
-    }
-    if (sys.stat(file_.c_str(), &named) == 0 && SameFile(opened, named)) {
-      lockedTarget_ = fd;
-      break;
-    }
-    CloseKeepingErrno(fd);  // replaced under us: lock the new file
-  }
-
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    const int fd = Open(claimName_, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
-    if (fd >= 0) {
-      // Ours from the start; a run that took it for stale meanwhile has it.
-      if (Retry([&] { return sys.flock(fd, LOCK_EX | LOCK_NB); }) != 0) {
-        const int error = errno;
-        if (error == EWOULDBLOCK) {
-          SetLastError(ERROR_SHARING_VIOLATION);
-        } else {
-          sys.unlink(claimName_.c_str());
-          SetLastErrorFromErrno(error);
-        }
-        CloseKeepingErrno(fd);
-        return Fail(Step::kOpen);
-      }
-      claimFile_ = fd;
-      return true;
-    }
-    if (errno != EEXIST) {
-      if (LeavesWriteInPlace(errno)) return true;
-      SetLastErrorFromErrno(errno, claimName_.c_str());
-      return Fail(Step::kOpen);
-    }
-    // Something is there. Only our own stale claim is taken over.
-    struct stat named;
-    if (sys.lstat(claimName_.c_str(), &named) != 0) {
-      if (errno == ENOENT) continue;
-      SetLastErrorFromErrno(errno, claimName_.c_str());
-      return Fail(Step::kOpen);
-    }
-    if (!S_ISREG(named.st_mode) || named.st_uid != geteuid() || named.st_nlink != 1) return true;
-    const int stale = Open(claimName_, O_RDWR | O_NOFOLLOW | O_NONBLOCK);
-    if (stale < 0) {
-      if (errno == ENOENT) continue;
-      return true;  // a link put there meanwhile, or a file we may not write
-    }
-    struct stat opened;
-    if (sys.fstat(stale, &opened) != 0 || !SameFile(named, opened)) {
-      CloseKeepingErrno(stale);
-      continue;
-    }
-    if (Retry([&] { return sys.flock(stale, LOCK_EX | LOCK_NB); }) != 0) {
-      const int error = errno;
-      CloseKeepingErrno(stale);
-      if (error == EWOULDBLOCK) SetLastError(ERROR_SHARING_VIOLATION);  // a live run's
-      else SetLastErrorFromErrno(error);
-      return Fail(Step::kOpen);
-    }
-    if (sys.lstat(claimName_.c_str(), &named) != 0 || !SameFile(named, opened)) {
-      CloseKeepingErrno(stale);
-      continue;
-    }
-    if (Retry([&] { return sys.ftruncate(stale, 0); }) != 0) {
-      SetLastErrorFromErrno(errno);
-      CloseKeepingErrno(stale);
-      return Fail(Step::kOpen);
-    }
-    claimFile_ = stale;
-    return true;
-  }
-  SetLastError(ERROR_SHARING_VIOLATION);
+  if (LockTarget(file_, &lockedTarget_) && TakeClaimFile(claimName_, &claimFile_)) return true;
   return Fail(Step::kOpen);
 }
 
@@ -413,8 +429,10 @@ bool SafeWrite::Replace(const void* data, size_t size) {
     const int error = errno;
     CloseKeepingErrno(folder);
     if (LeavesWriteInPlace(error)) return false;
-    if (error == EEXIST) SetLastError(ERROR_ALREADY_EXISTS);  // appeared meanwhile
-    else SetLastErrorFromErrno(error, file_.c_str());
+    if (error == EEXIST)
+      SetLastError(ERROR_ALREADY_EXISTS);  // appeared meanwhile
+    else
+      SetLastErrorFromErrno(error, file_.c_str());
     return Fail(Step::kMove);
   }
   committed_ = true;  // the claim file is the target now

@@ -157,10 +157,12 @@ TEST_F(SafeWriteTest, HostileNamesAreNeitherFollowedNorWaitedOnNorRemoved) {
     DWORD code;
   } kCases[] = {
       {"claim name links to another file",
-       [](const std::string& dir) { symlink((dir + "/victim").c_str(), (dir + "/a.h.TMP").c_str()); },
+       [](const std::string& dir) {
+         symlink((dir + "/victim").c_str(), (dir + "/a.h.TMP").c_str());
+       },
        ERROR_SUCCESS},
-      {"claim name is a FIFO", [](const std::string& dir) { mkfifo((dir + "/a.h.TMP").c_str(), 0666); },
-       ERROR_SUCCESS},
+      {"claim name is a FIFO",
+       [](const std::string& dir) { mkfifo((dir + "/a.h.TMP").c_str(), 0666); }, ERROR_SUCCESS},
       {"claim name has a second name",
        [](const std::string& dir) { link((dir + "/victim").c_str(), (dir + "/a.h.TMP").c_str()); },
        ERROR_SUCCESS},

@@ -47,9 +47,9 @@ enum Kind {
   kKindCount
 };
 
-const char* const kKindNames[kKindCount] = {"open",   "read",  "write",    "flush",    "rename",
-                                            "stat",   "chmod", "lock",     "truncate", "chown",
-                                            "unlink", "close", "readlink", "getcwd",   "fadvise", "allocate"};
+const char* const kKindNames[kKindCount] = {
+    "open",     "read",  "write",  "flush", "rename",   "stat",   "chmod",   "lock",
+    "truncate", "chown", "unlink", "close", "readlink", "getcwd", "fadvise", "allocate"};
 
 struct ErrnoName {
   const char* name;
@@ -207,10 +207,10 @@ struct Installer {
     if (!failure && !log) return;
     if (failure) ParseFailure(failure);
     if (log) logFd = ::open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    sys = LinuxSyscalls{Open,     Close,     Read,   Write,   Fstat,  Stat,     Lstat,
-                        Flock,    Ftruncate, Fsync,  Fchmod,  Chmod,  Rename,   Unlink,
-                        Mkstemps, Readlink,  Getcwd, Fadvise, Fchown, Renameat2,
-                        Pread,    Pwrite,    Fallocate, Faccessat, LockRange, Getxattr};
+    sys = LinuxSyscalls{Open,     Close,     Read,      Write,     Fstat,   Stat,      Lstat,
+                        Flock,    Ftruncate, Fsync,     Fchmod,    Chmod,   Rename,    Unlink,
+                        Mkstemps, Readlink,  Getcwd,    Fadvise,   Fchown,  Renameat2, Pread,
+                        Pwrite,   Fallocate, Faccessat, LockRange, Getxattr};
   }
 } installer;
 

@@ -28,10 +28,10 @@ int Fadvise(int fd, off_t offset, off_t length, int advice) {
 // Constant-initialised, so that the table stands before any dynamic
 // initialiser runs, one that wraps it for a test included.
 constexpr LinuxSyscalls realSyscalls = {
-    Open,   ::close,  ::read,   ::write,  Fstat,     Stat,      Lstat,    ::flock,   ::ftruncate,
-    ::fsync, ::fchmod, ::chmod, ::rename, ::unlink, ::mkstemps, ::readlink, ::getcwd,
-    Fadvise, ::fchown, ::renameat2, ::pread, ::pwrite, ::fallocate, ::faccessat, LockRange,
-    ::getxattr,
+    Open,       ::close,     ::read,      ::write,   Fstat,      Stat,        Lstat,
+    ::flock,    ::ftruncate, ::fsync,     ::fchmod,  ::chmod,    ::rename,    ::unlink,
+    ::mkstemps, ::readlink,  ::getcwd,    Fadvise,   ::fchown,   ::renameat2, ::pread,
+    ::pwrite,   ::fallocate, ::faccessat, LockRange, ::getxattr,
 };
 
 constinit LinuxSyscalls sys = realSyscalls;
