@@ -3,6 +3,7 @@
 #include "database.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -78,6 +79,28 @@ TEST(CatalogTest, DamagedFilesAreRefusedWithTheirLine) {
     Failure failure;
     EXPECT_FALSE(items.Parse(c.text, "items.txt", &failure)) << c.text;
     EXPECT_NE(std::string::npos, failure.text.find(c.line)) << c.text << failure.text;
+  }
+}
+
+// A FIFO (or any file that is no regular file) in the database is refused at
+// once: reading, locking, writing and journaling never wait for a peer.
+TEST(DatabaseTest, FilesThatAreNoRegularFilesAreRefusedWithoutWaiting) {
+  for (const char* name : {"items.txt", "checkouts.txt", "users.txt", "srcsafe.ini", "lock"}) {
+    SCOPED_TRACE(name);
+    TemporaryFolder root;
+    const std::string folder = root / "db";
+    Failure failure;
+    ASSERT_TRUE(Database::Create(folder, &failure)) << failure.text;
+    ASSERT_EQ(0, unlink((folder + "/" + name).c_str()));
+    ASSERT_EQ(0, mkfifo((folder + "/" + name).c_str(), 0666));
+    Database database(folder);
+    const bool loaded = database.Lock(true, &failure) && database.Load(false, &failure);
+    if (loaded) {
+      database.Journal("alice", "test", "$/");
+      EXPECT_FALSE(database.SaveItems(&failure) && database.SaveCheckouts(&failure) &&
+                   database.SaveUsers(&failure));
+    }
+    EXPECT_NE(std::string::npos, failure.text.find("Not a regular file")) << failure.text;
   }
 }
 

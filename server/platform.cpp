@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "winapi/safe_write.h"
+
 #ifdef _WIN32
 
 #include <stdio.h>
@@ -31,6 +33,8 @@ std::string ErrorText(DWORD code) {
 void SetError(std::string* error, DWORD code) {
   if (error) *error = ErrorText(code);
 }
+
+void SetWin32Error(std::string* error, DWORD code) { SetError(error, code); }
 
 // Closes a handle when it goes.
 class Handle {
@@ -189,25 +193,6 @@ bool ReadWholeFile(const std::string& path, std::string* data, bool* missing, st
     if (got == 0) return true;
     data->append(buffer, got);
   }
-}
-
-bool WriteFileAtomically(const std::string& path, std::string_view data, std::string* error) {
-  std::string temporary = path + "." + std::to_string(GetCurrentProcessId()) + ".new";
-  Handle file(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                          FILE_ATTRIBUTE_NORMAL, nullptr));
-  bool written = file.Valid() && WriteAll(file.Get(), data) && FlushFileBuffers(file.Get());
-  DWORD code = GetLastError();
-  if (file.Valid()) CloseHandle(file.Release());
-  if (written && !MoveFileExA(temporary.c_str(), path.c_str(),
-                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    written = false;
-    code = GetLastError();
-  }
-  if (!written) {
-    DeleteFileA(temporary.c_str());
-    SetError(error, code);
-  }
-  return written;
 }
 
 bool AppendToFile(const std::string& path, std::string_view data, std::string* error) {
@@ -399,6 +384,42 @@ void SetError(std::string* error, int code) {
   if (error) *error = ErrorText(code);
 }
 
+// The text of a code of the Win32 layer, without its line break.
+void SetWin32Error(std::string* error, DWORD code) {
+  if (!error) return;
+  char text[512];
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                code, 0, text, sizeof(text), nullptr);
+  while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n')) --length;
+  *error = length ? std::string(text, length) : "error " + std::to_string(code);
+}
+
+// Opens a file of the database without waiting on a FIFO, and refuses
+// anything but a regular file: -1 with `error` set.
+int OpenRegularFile(const std::string& path, int flags, std::string* error,
+                    struct stat* info = nullptr) {
+  int fd = open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+  struct stat own;
+  if (!info) info = &own;
+  // ENXIO: a FIFO that nobody reads, opened for writing.
+  if (fd < 0 && errno != ENXIO) {
+    SetError(error, errno);
+    return -1;
+  }
+  if (fd >= 0 && fstat(fd, info) != 0) {
+    SetError(error, errno);
+    close(fd);
+    return -1;
+  }
+  if (fd < 0 || !S_ISREG(info->st_mode)) {
+    if (fd >= 0) close(fd);
+    SetWin32Error(error, ERROR_BAD_FILE_TYPE);
+    errno = EINVAL;  // there, but unusable
+    return -1;
+  }
+  return fd;
+}
+
 // Closes a descriptor when it goes.
 class Descriptor {
  public:
@@ -478,12 +499,9 @@ bool MappedFile::Open(const std::string& path, std::string* error) {
   if (data_ && size_) munmap(const_cast<char*>(data_), size_);
   data_ = nullptr;
   size_ = 0;
-  Descriptor fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat info;
-  if (fd.Get() < 0 || fstat(fd.Get(), &info) != 0) {
-    SetError(error, errno);
-    return false;
-  }
+  Descriptor fd(OpenRegularFile(path, O_RDONLY, error, &info));
+  if (fd.Get() < 0) return false;
   identity_ = IdentityOf(info);
   if (info.st_size == 0) {
     data_ = "";
@@ -505,11 +523,8 @@ FileLock::~FileLock() { Release(); }
 
 bool FileLock::Acquire(const std::string& path, bool exclusive, std::string* error) {
   Release();
-  Descriptor fd(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
-  if (fd.Get() < 0) {
-    SetError(error, errno);
-    return false;
-  }
+  Descriptor fd(OpenRegularFile(path, O_RDWR | O_CREAT, error));
+  if (fd.Get() < 0) return false;
   while (flock(fd.Get(), exclusive ? LOCK_EX : LOCK_SH) != 0) {
     if (errno != EINTR) {
       SetError(error, errno);
@@ -534,10 +549,9 @@ bool GetFileIdentity(const std::string& path, FileIdentity* identity) {
 
 bool ReadWholeFile(const std::string& path, std::string* data, bool* missing, std::string* error) {
   *missing = false;
-  Descriptor fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  Descriptor fd(OpenRegularFile(path, O_RDONLY, error));
   if (fd.Get() < 0) {
     *missing = errno == ENOENT || errno == ENOTDIR;
-    SetError(error, errno);
     return false;
   }
   data->clear();
@@ -554,37 +568,10 @@ bool ReadWholeFile(const std::string& path, std::string* data, bool* missing, st
   }
 }
 
-bool WriteFileAtomically(const std::string& path, std::string_view data, std::string* error) {
-  std::string temporary = path + ".XXXXXX";
-  Descriptor fd(mkostemp(temporary.data(), O_CLOEXEC));
-  if (fd.Get() < 0) {
-    SetError(error, errno);
-    return false;
-  }
-  bool written = fchmod(fd.Get(), 0644) == 0 && WriteAll(fd.Get(), data) && fsync(fd.Get()) == 0;
-  int code = errno;
-  if (close(fd.Release()) != 0 && written) {
-    written = false;
-    code = errno;
-  }
-  if (written && rename(temporary.c_str(), path.c_str()) != 0) {
-    written = false;
-    code = errno;
-  }
-  if (!written) {
-    unlink(temporary.c_str());
-    SetError(error, code);
-    return false;
-  }
-  // The rename itself is made durable by flushing the folder.
-  Descriptor folder(open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (folder.Get() >= 0) fsync(folder.Get());
-  return true;
-}
-
 bool AppendToFile(const std::string& path, std::string_view data, std::string* error) {
-  Descriptor fd(open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
-  if (fd.Get() < 0 || !WriteAll(fd.Get(), data)) {
+  Descriptor fd(OpenRegularFile(path, O_WRONLY | O_APPEND | O_CREAT, error));
+  if (fd.Get() < 0) return false;
+  if (!WriteAll(fd.Get(), data)) {
     SetError(error, errno);
     return false;
   }
@@ -717,3 +704,11 @@ bool RemoveServerRegistration(REFCLSID classId, bool perUser, std::string* where
 }
 
 #endif
+
+// Both systems write through the one write path of the tool.
+bool WriteFileAtomically(const std::string& path, std::string_view data, std::string* error) {
+  SafeWrite write;
+  if (write.Claim(path.c_str()) && write.Commit(data.data(), data.size())) return true;
+  SetWin32Error(error, GetLastError());
+  return false;
+}

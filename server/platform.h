@@ -23,6 +23,8 @@ struct FileIdentity {
 
 // Failures come back as false with a text that names the cause (the
 // system's error text); `error` may be null where the caller needs no text.
+// Files of the database that are no regular files (a FIFO, say) are refused
+// at once, never waited on.
 
 // A read-only view of a whole file (mapped into memory where the system lets
 // a mapped file be replaced, else a copy), released by the destructor. The
@@ -67,9 +69,8 @@ bool GetFileIdentity(const std::string& path, FileIdentity* identity);
 // The whole content of a file; false when it cannot be read (`missing` tells
 // whether it does not exist).
 bool ReadWholeFile(const std::string& path, std::string* data, bool* missing, std::string* error);
-// Replaces `path` by `data` as one step: a temporary file beside it, written,
-// flushed to the disk and renamed over it. Readers see the old or the new
-// content, never a part.
+// Replaces `path` by `data` through SafeWrite (winapi/safe_write.h): readers
+// see the old or the new content, never a part.
 bool WriteFileAtomically(const std::string& path, std::string_view data, std::string* error);
 // Appends `data` with one write to the end of `path`, creating it.
 bool AppendToFile(const std::string& path, std::string_view data, std::string* error);

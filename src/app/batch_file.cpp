@@ -2,19 +2,18 @@
 #include "app/batch_file.h"
 
 #include "app/read_only.h"
-#include "base/file.h"
 #include "base/path_name.h"
-#include "base/replace_file.h"
 #include "errors/resource_strings.h"
 
-void WriteBatchFile(CounterOptions& options, DWORD number) {
+void PrepareBatchFile(CounterOptions& options, ClFileReplacement& batch) {
   if (options.batFile.IsEmpty()) options.batFile = options.headerFile;
   options.batFile = WithExtension(options.batFile, "bat");
-
+  batch.Claim(options.batFile);
   EnsureWritable(options.batFile, Target::kBatchFile, options);
+  batch.Check();
+}
 
+void WriteBatchFile(const CounterOptions& options, ClFileReplacement& batch, DWORD number) {
   const ClString text(IDS_BAT_TEMPLATE, options.buildName.GetText(), static_cast<unsigned>(number));
-  if (WriteByReplacing(options.batFile, text.GetText(), text.GetLength())) return;
-  ClFile file(options.batFile, ClFile::modeWrite | ClFile::createAlways | ClFile::hintSequential);
-  file.Write(text.GetText(), text.GetLength());
+  batch.Commit(text.GetText(), text.GetLength());
 }

@@ -1,5 +1,5 @@
-// The counter update, step by step: names, read, parse, question, count,
-// report, read-only flow, write, batch file.
+// The counter update, step by step: names, claim, read, parse, question,
+// count, report, read-only flow and checks of every target, then the writes.
 #include "app/counter_header.h"
 
 #include "app/batch_file.h"
@@ -21,33 +21,23 @@ bool IsMissing(ClException* e) {
   return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
 }
 
-// The header as one run holds it: first the claim of its replacement
-// (ClFileReplacement), which keeps every other run out until this one has
-// replaced the header and ended, then the header itself, read under its own
-// lock. Claiming first leaves no moment in which another run could read the
-// header that this run is about to replace: a run that comes after the
-// replacement reads the new text (or finds it still held and stops).
-class HeaderReader {
- public:
-  explicit HeaderReader(const ClString& name) {
-    replacement_.Claim(name);
-    try {
-      file_.Open(name, ClFile::modeRead | ClFile::throwIfMissing);
-    } catch (ClException* e) {
-      if (!IsMissing(e)) throw;
-      delete e;  // the header counts as absent
-    }
+// The header's build number, read under the header's own lock; 0 with
+// `numberRead` false for an absent or empty header.
+DWORD ReadBuildNumber(ClFile& file, const ClString& name, bool& numberRead) {
+  numberRead = false;
+  try {
+    file.Open(name, ClFile::modeRead | ClFile::throwIfMissing);
+  } catch (ClException* e) {
+    if (!IsMissing(e)) throw;
+    delete e;  // the header counts as absent
+    return 0;
   }
-  HeaderReader(const HeaderReader&) = delete;
-  HeaderReader& operator=(const HeaderReader&) = delete;
-
-  ClFile& File() { return file_; }
-  ClFileReplacement& Replacement() { return replacement_; }
-
- private:
-  ClFileReplacement replacement_;
-  ClFile file_;
-};
+  if (file.GetSize() == 0) return 0;
+  ClString text;
+  file.ReadString(text, kHeaderBytesRead);
+  numberRead = true;
+  return ParseBuildNumber(text, name);
+}
 
 }  // namespace
 
@@ -56,15 +46,14 @@ void UpdateBuildNumber(CounterOptions& options) {
   options.headerFile = WithExtension(options.headerFile, "h");
   if (options.buildName.IsEmpty()) LoadResString(options.buildName, IDS_DEFAULT_BUILD_NAME);
 
-  DWORD number = 0;
-  HeaderReader header(options.headerFile);
+  // Claimed before it is read: from here to the end of the run no other run
+  // reads or writes the header, through any of its names.
+  ClFileReplacement header;
+  header.Claim(options.headerFile);
+
   bool numberRead = false;
-  if (header.File().IsOpen() && header.File().GetSize() != 0) {
-    ClString text;
-    header.File().ReadString(text, kHeaderBytesRead);
-    number = ParseBuildNumber(text, options.headerFile);
-    numberRead = true;
-  }
+  ClFile reader;
+  DWORD number = ReadBuildNumber(reader, options.headerFile, numberRead);
 
   if (options.interactive && !options.noIncrement && numberRead) {
     const ClString question(IDS_INCREASE_QUESTION, options.buildName.GetText(),
@@ -74,20 +63,18 @@ void UpdateBuildNumber(CounterOptions& options) {
 
   if (!options.noIncrement) ++number;
   ConsolePrint(ClString(IDS_BUILD_N, static_cast<unsigned>(number)));
+  // Let go before the check-out, which rewrites the file, and before the
+  // rename, which Windows refuses over a held file; the claim stands.
+  reader.Close();
 
+  // Everything that can refuse a target is decided before the first write,
+  // so that a batch file that cannot be written leaves the header as it was.
   EnsureWritable(options.headerFile, Target::kHeader, options);
+  header.Check();
+  ClFileReplacement batch;
+  if (options.makeBatFile) PrepareBatchFile(options, batch);
 
   const ClString text = FormatHeaderText(number, options.headerFile, options.buildName);
-  ClFile inPlace;
-  // Let go before the replacement, which Windows refuses over a held file;
-  // the claim keeps other runs out from here on.
-  header.File().Close();
-  if (!header.Replacement().Commit(text.GetText(), text.GetLength())) {
-    // The folder takes no new file: rewrite in place.
-    inPlace.Open(options.headerFile, ClFile::modeWrite | ClFile::shareRead |
-                                         ClFile::createAlways | ClFile::throwIfMissing);
-    inPlace.Write(text.GetText(), text.GetLength());
-  }
-
-  if (options.makeBatFile) WriteBatchFile(options, number);
+  header.Commit(text.GetText(), text.GetLength());
+  if (options.makeBatFile) WriteBatchFile(options, batch, number);
 }

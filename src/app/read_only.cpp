@@ -47,7 +47,8 @@ void EnsureWritable(const ClString& path, Target target, const CounterOptions& o
   const bool header = target == Target::kHeader;
   if (options.checkOut) {
     Print(header ? IDS_HEADER_READ_ONLY_CHECKING_OUT : IDS_BAT_READ_ONLY_CHECKING_OUT);
-    if (!SharedSession().CheckOut(path)) {
+    if (!SharedSession().CheckOut(
+            path, header ? IDS_NOT_IN_CURRENT_PROJECT : IDS_BAT_NOT_IN_CURRENT_PROJECT)) {
       throw new ClException(
           ClMessage::Reference(header ? IDS_CANNOT_CHECKOUT : IDS_CANNOT_CHECKOUT_BAT));
     }

@@ -1,54 +1,38 @@
-// Writing a file's new content so that it is never seen half written: a
-// replacement file beside it, flushed, then put in the target's place in one
-// step, with a claim that keeps other runs out meanwhile.
+// The new text of a file that must never be seen half written (the counter
+// header, the batch file), for the class library: SafeWrite's steps, with
+// their failures thrown as ClFileException naming the target.
 #pragma once
 
-#include "base/file.h"
 #include "base/string.h"
+#include "winapi/safe_write.h"
 
-// The new content of one file on its way to the file's place. The
-// replacement file (the target's name with ".TMP" added) is held from Claim
-// to the end of the object, and another run's claim of the same target is
-// refused meanwhile. The claim is what guards the target while nobody holds
-// it: Windows renames over no file that a handle holds, so a run that has
-// read the target under its own lock lets go of it before the rename, and
-// a run that opens the target in that moment is refused the claim before it
-// has used what it read.
+// One target from its claim to its new text. The claim keeps every other run
+// away from the target (through any of its names) until the object ends, so
+// that a run can read the target, let go of it, have it checked out and then
+// write it, with nobody reading or writing in between.
 class ClFileReplacement {
  public:
   ClFileReplacement() = default;
   ClFileReplacement(const ClFileReplacement&) = delete;
   ClFileReplacement& operator=(const ClFileReplacement&) = delete;
-  // Removes a replacement file that was not put in place; a committed one,
-  // now the target, is only let go.
-  ~ClFileReplacement();
 
-  // Claims the replacement of `target`. Where the replacement file cannot
-  // be made for want of room (a folder that takes no new file, a name too
-  // long, a missing folder) the target stays unclaimed. Any other failure,
-  // another run's claim (ERROR_SHARING_VIOLATION) included, throws
-  // ClFileException("Cannot open file") naming `target`.
+  // Claims `target`. Another run's claim (ERROR_SHARING_VIOLATION) and any
+  // name that cannot be looked at throw ClFileException("Cannot open file").
   void Claim(const ClString& target);
-  bool IsClaimed() const { return file_.IsOpen(); }
-
-  // Writes `size` bytes as the new content of the claimed target and puts
-  // them in its place in one step. A target that exists keeps its
-  // permissions (ReplaceFileInOneStep); one that does not is created, but
-  // never over a file that appeared meanwhile. A read-only target or a
-  // folder throws ClFileException(ERROR_ACCESS_DENIED, "Cannot open file")
-  // before anything is written. Returns false, having written nothing, when
-  // unclaimed or when the replacement cannot be moved into place (another
-  // file system): the caller then rewrites in place. Any other failure
-  // throws ClFileException naming the target, which is then untouched. No
-  // handle of this process may hold the target meanwhile.
-  bool Commit(const void* data, DWORD size);
+  // Throws ClFileException("Cannot open file") with the error that opening
+  // the target for writing would give: a read-only file or a folder
+  // (ERROR_ACCESS_DENIED), a FIFO or device, a missing folder. Nothing is
+  // written; made again by Commit.
+  void Check();
+  // Makes `size` bytes the target's whole text, or throws ClFileException
+  // naming the target ("Cannot open file", "ERROR writing file", or "Cannot
+  // rename or move file" naming both files); the target then holds its old
+  // text, or the new one when only the final flush failed.
+  void Commit(const void* data, DWORD size);
 
  private:
-  ClString target_;
-  ClString name_;
-  ClFile file_;
-  bool committed_ = false;
-};
+  [[noreturn]] void Throw();
 
-// Claims and commits in one call, for a target that no run holds otherwise.
-bool WriteByReplacing(const ClString& target, const void* data, DWORD size);
+  ClString target_;
+  SafeWrite write_;
+};

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "base/test_folder.h"
@@ -13,66 +12,95 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using WriteByReplacingTest = TestFolder;
+using ReplaceFileTest = TestFolder;
 
-TEST_F(WriteByReplacingTest, CreatesAndReplacesWholeFiles) {
-  ASSERT_TRUE(WriteByReplacing(Path("a.h"), "first", 5));
-  EXPECT_EQ("first", Content("a.h"));
-  ASSERT_TRUE(WriteByReplacing(Path("a.h"), "2nd", 3));
-  EXPECT_EQ("2nd", Content("a.h"));
-  EXPECT_EQ(1u, FilesInFolder());  // no temporary file is left behind
+// The error code that `step` threw, or ERROR_SUCCESS; the report names `target`.
+template <typename Step>
+DWORD ThrownCode(Step step, const ClString& target) {
+  try {
+    step();
+  } catch (ClFileException* e) {
+    const DWORD code = e->errorCode;
+    EXPECT_STREQ(target.GetText(), e->fileName.GetText());
+    delete e;
+    return code;
+  }
+  return ERROR_SUCCESS;
 }
 
-TEST_F(WriteByReplacingTest, ReadOnlyTargetsAreRefusedLikeAnOpenForWriting) {
-  Create("ro.h", "old");
-  ASSERT_TRUE(SetFileAttributesA(Path("ro.h").GetText(), FILE_ATTRIBUTE_READONLY));
-  try {
-    WriteByReplacing(Path("ro.h"), "new", 3);
-    FAIL() << "no exception";
-  } catch (ClException* e) {
-    auto* file = dynamic_cast<ClFileException*>(e);
-    ASSERT_NE(nullptr, file);
-    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), file->errorCode);
-    EXPECT_STREQ(Path("ro.h").GetText(), file->fileName.GetText());
-    ClString report;
-    e->BuildReport(report);
-    EXPECT_EQ(0u, std::string(report.GetText()).rfind("ERROR!   Cannot open file.", 0));
-    delete e;
+TEST_F(ReplaceFileTest, CreatesAndReplacesWholeFilesLeavingNothingBehind) {
+  for (const char* text : {"first, and longer", "2nd", ""}) {
+    ClFileReplacement write;
+    write.Claim(Path("a.h"));
+    write.Commit(text, static_cast<DWORD>(strlen(text)));
+    EXPECT_EQ(text, Content("a.h"));
   }
-  EXPECT_EQ("old", Content("ro.h"));
   EXPECT_EQ(1u, FilesInFolder());
 }
 
-TEST_F(WriteByReplacingTest, AClaimKeepsOtherRunsOutUntilItsObjectEnds) {
+// Refused by the check, before anything is written, as opening for writing would refuse them.
+TEST_F(ReplaceFileTest, TargetsThatCannotBeWrittenAreRefusedBeforeAnyWrite) {
+  Create("ro.h", "old");
+  ASSERT_TRUE(SetFileAttributesA(Path("ro.h").GetText(), FILE_ATTRIBUTE_READONLY));
+  fs::create_directory(folder / "dir.h");
+  const struct {
+    const char* name;
+    DWORD code;
+  } kCases[] = {{"ro.h", ERROR_ACCESS_DENIED},
+                {"dir.h", ERROR_ACCESS_DENIED},
+                {"missing/a.h", ERROR_PATH_NOT_FOUND}};
+  for (const auto& c : kCases) {
+    ClFileReplacement write;
+    write.Claim(Path(c.name));
+    EXPECT_EQ(c.code, ThrownCode([&] { write.Check(); }, Path(c.name))) << c.name;
+    EXPECT_EQ(c.code, ThrownCode([&] { write.Commit("new", 3); }, Path(c.name))) << c.name;
+  }
+  EXPECT_EQ("old", Content("ro.h"));
+  EXPECT_EQ(2u, FilesInFolder());
+}
+
+TEST_F(ReplaceFileTest, AClaimKeepsOtherRunsOutThroughEveryNameUntilItsObjectEnds) {
   Create("a.h", "old");
+  fs::create_directory(folder / "sub");
+  const std::string other = (folder / "sub" / ".." / "a.h").string();
   {
     ClFileReplacement claim;
     claim.Claim(Path("a.h"));
-    ASSERT_TRUE(claim.IsClaimed());
-    ClFileReplacement other;
-    try {
-      other.Claim(Path("a.h"));
-      FAIL() << "no exception";
-    } catch (ClException* e) {
-      auto* file = dynamic_cast<ClFileException*>(e);
-      ASSERT_NE(nullptr, file);
-      EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), file->errorCode);
-      EXPECT_STREQ(Path("a.h").GetText(), file->fileName.GetText());
-      delete e;
+    for (const ClString& name : {Path("a.h"), ClString(other.c_str())}) {
+      ClFileReplacement second;
+      EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION),
+                ThrownCode([&] { second.Claim(name); }, name));
     }
-    ASSERT_TRUE(claim.Commit("new", 3));
-    // Put in place, the new file is still held against the header's reader.
-    ClFile reader;
-    EXPECT_FALSE(
-        reader.Open(Path("a.h"), ClFile::modeRead | ClFile::shareDelete | ClFile::noThrow));
+    claim.Commit("new", 3);
   }
   {
-    ClFileReplacement abandoned;
+    ClFileReplacement abandoned;  // claimed, never written
     abandoned.Claim(Path("a.h"));
-    EXPECT_TRUE(abandoned.IsClaimed());
   }
   EXPECT_EQ("new", Content("a.h"));
-  EXPECT_EQ(1u, FilesInFolder());  // the abandoned claim took its file along
+  EXPECT_EQ(2u, FilesInFolder());  // a.h and sub: no claim file stays
+}
+
+// A claim file left by a killed run is taken over; anything else at its name
+// is left as it is, and the target is written in place.
+TEST_F(ReplaceFileTest, OnlyAStaleClaimIsTakenOverAndForeignNamesStay) {
+  Create("a.h", "old");
+  Create("a.h.TMP", "left by a killed run");
+  {
+    ClFileReplacement write;
+    write.Claim(Path("a.h"));
+    write.Commit("new", 3);
+  }
+  EXPECT_EQ("new", Content("a.h"));
+  EXPECT_FALSE(fs::exists(folder / "a.h.TMP"));
+
+  fs::create_directory(folder / "a.h.TMP");
+  Create("a.h.TMP/keep", "kept");
+  ClFileReplacement write;
+  write.Claim(Path("a.h"));
+  write.Commit("newer, and longer", 17);
+  EXPECT_EQ("newer, and longer", Content("a.h"));
+  EXPECT_EQ("kept", Content("a.h.TMP/keep"));
 }
 
 }  // namespace

@@ -43,7 +43,7 @@ SourceSafeSession::~SourceSafeSession() {
   database.Reset();
 }
 
-bool SourceSafeSession::CheckOut(const ClString& fileName) {
+bool SourceSafeSession::CheckOut(const ClString& fileName, UINT notInProject) {
   struct SearchEnd {
     SourceSafeSession* session;
     ~SearchEnd() { session->EndSearch(); }
@@ -67,7 +67,7 @@ bool SourceSafeSession::CheckOut(const ClString& fileName) {
   }
 
   ClString warning;
-  LoadResString(warning, IDS_NOT_IN_CURRENT_PROJECT);
+  LoadResString(warning, notInProject);
   PrintLine(warning);
   // The whole database, the current project's items included once more.
   ClBStr root(WIDE("$/"));

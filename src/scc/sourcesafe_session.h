@@ -4,6 +4,7 @@
 #pragma once
 
 #include "base/string.h"
+#include "res/string_ids.h"
 #include "scc/com_holders.h"
 #include "scc/item_queue.h"
 #include "scc/sourcesafe_interfaces.h"
@@ -24,7 +25,9 @@ class SourceSafeSession {
   // (letter case aside), breadth-first in the current project and then in
   // the whole database, and checks it out. True when found and checked out,
   // false when no item matched; every SourceSafe or COM failure is thrown.
-  bool CheckOut(const ClString& fileName);
+  // `notInProject` is the warning printed before the whole database is
+  // searched: it names the kind of file sought.
+  bool CheckOut(const ClString& fileName, UINT notInProject = IDS_NOT_IN_CURRENT_PROJECT);
 
  private:
   // Examines the item at the head of `searchQueue` (which must not be

@@ -35,21 +35,6 @@ typedef void (*FaultTranslator)(const struct _EXCEPTION_RECORD* record, const vo
 // course. Null removes it. False when the layer could not install it.
 bool SetFaultTranslator(FaultTranslator translator);
 
-// Puts the file `replacement` in the place of the existing file `target` in
-// one step: at every moment the target's name holds either the old or the
-// new file. The target keeps what the platform lets a rename keep: its
-// attributes on Windows (read-only excepted); on Linux its owner and
-// permissions, and a symbolic link stays a link to the replaced file. A
-// failure leaves both files as they were, with the last error set;
-// ERROR_UNABLE_TO_MOVE_REPLACEMENT or ERROR_NOT_SAME_DEVICE mean that the
-// two lie on different file systems. On Windows the target must not be held
-// open by this process: Windows renames over no file that a handle holds.
-bool ReplaceFileInOneStep(const char* target, const char* replacement);
-// Puts the file `replacement` where no file `target` is yet, never over a
-// file that appeared meanwhile (ERROR_ALREADY_EXISTS). On Linux a dangling
-// symbolic link at `target` stays a link: the file it names is created.
-bool MoveFileIntoPlace(const char* target, const char* replacement);
-
 // One record of a call-stack walk: a code address inside the function of a
 // frame and the first four argument words of that frame.
 struct StackWalkRecord {

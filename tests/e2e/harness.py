@@ -51,6 +51,7 @@ _SYSTEM_TEXTS = {
     32: "The file is in use by another process.",
     112: "No space left on device",
     206: "File name too long",
+    222: "Not a regular file (a FIFO, socket or device).",
     223: "File too large",
 }
 

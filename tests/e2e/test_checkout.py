@@ -13,6 +13,8 @@ CHECKING_OUT = b"Build count file is read only. Trying to check it out...\r\n"
 BATCH_CHECKING_OUT = b"Batch file is read only. Trying to check it out...\r\n"
 NOT_IN_CURRENT = (b"Warning! Cannot find build count file in current VSS project.\n"
                   b"Continue with full VSS database search...\r\n")
+BATCH_NOT_IN_CURRENT = (b"Warning! Cannot find batch file in current VSS project.\n"
+                        b"Continue with full VSS database search...\r\n")
 OK = b"OK\r\n"
 CANNOT_CONNECT = b"Error! Cannot connect to Visual Source Safe."
 
@@ -90,13 +92,18 @@ class CheckOut(ToolTestCase):
         self.assertEqual(header(41), self.read(folder + "/Tickwright.h"))
         return result.out, report
 
-    def test_a_header_outside_the_current_project_is_found_in_the_whole_database(self):
+    def test_files_outside_the_current_project_are_found_in_the_whole_database(self):
+        self.write("other/Tickwright.bat", batch(41))
+        self.ssadmin("add", "$/other", "Tickwright.bat")
         self.add_header("other")
-        result = self.run_tool("/c", cwd=self.path("other"))
+        result = self.run_tool("/c", "/b", cwd=self.path("other"))
         self.assertEqual(0, result.code, result.err)
+        # Each warning names the kind of file sought.
         self.assertEqual(BANNER + build_line(42) + CHECKING_OUT + current_project("$/app")
-                         + NOT_IN_CURRENT + OK, result.out)
-        self.assertEqual(header(42), self.read("other/Tickwright.h"))
+                         + NOT_IN_CURRENT + OK + BATCH_CHECKING_OUT + current_project("$/app")
+                         + BATCH_NOT_IN_CURRENT + OK, result.out)
+        self.assertEqual((header(42), batch(42)),
+                         (self.read("other/Tickwright.h"), self.read("other/Tickwright.bat")))
 
     def test_header_and_batch_file_of_the_current_project_over_one_connection(self):
         self.write("app/Tickwright.bat", batch(41))

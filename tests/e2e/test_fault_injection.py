@@ -49,27 +49,41 @@ class ProbeTestCase(ToolTestCase):
         return env
 
 
-class EachCallFails(ProbeTestCase):
-    def check_each_call(self, args, prepare, new, folder="", env=None):
-        """After a failure each file is as `prepare` left it or `new`, and the report names it."""
-        env = env or {}
-        old = prepare()
+    def logged_run(self, args, folder, env):
+        """A run with every call logged: its result and its calls."""
         log = self.folder + ".calls"
-        clean = self.run_tool(*args, cwd=self.path(folder), env=dict(env, TICKWRIGHT_CALL_LOG=log))
+        result = self.run_tool(*args, cwd=self.path(folder), env=dict(env, TICKWRIGHT_CALL_LOG=log))
         with open(log, encoding="utf-8", errors="replace") as f:
             calls = [Call(kind, int(n), names)
                      for kind, n, *names in (line.rstrip("\n").split("\t") for line in f)]
         os.remove(log)
+        return result, calls
+
+
+class EachCallFails(ProbeTestCase):
+    def check_each_call(self, args, prepare, new, folder="", env=None, planted=()):
+        """After a failure each file is as `prepare` left it or `new`, and the report names it.
+        Folders `planted` where the claim files go make every write go in place."""
+        env = env or {}
+        old = prepare()
+        clean, calls = self.logged_run(args, folder, env)
         self.assertEqual(0, clean.code, clean.err)
         self.assertEqual(new, tuple(self.read(os.path.join(folder, n)) for n in NAMES))
         # Only a header that is there is read.
-        self.assertEqual(set(KINDS) - ({"read"} if old[0] is None else set()),
+        self.assertEqual(set(KINDS) - ({"read"} if old[0] is None else set())
+                         - ({"rename"} if planted else set()),
                          {c.kind for c in calls} & set(KINDS), calls)
         # Each new file is flushed before it takes the old one's place.
         for at, rename in ((i, c) for i, c in enumerate(calls) if c.kind == "rename"):
             self.assertTrue(any(c.kind == "flush" and c.names[0].endswith("/" + rename.names[0])
                                 for c in calls[:at]), f"{rename} before its file's flush")
-        batch_turn = next(i for i, c in enumerate(calls) if NAMES[1] in "\t".join(c.names))
+        # The file a call works on: the one it names, else that of the nearest call before it
+        # that names one (a folder opened and flushed for a rename, say).
+        owners, owner = [], NAMES[0]
+        for call in calls:
+            named = [n for n in NAMES for x in call.names if os.path.basename(x).startswith(n)]
+            owner = named[0] if named else owner
+            owners.append(owner)
         # Under /c: the COM registration and the server it names are no files of the user's.
         com_files = ((env["XDG_CONFIG_HOME"], os.path.realpath(os.environ["TWSS_SERVER"]))
                      if env else ())
@@ -80,7 +94,8 @@ class EachCallFails(ProbeTestCase):
                     env, TICKWRIGHT_FAIL_CALL=f"{call.kind}:{call.ordinal}"))
                 now = tuple(self.read(os.path.join(folder, n))
                             if self.exists(os.path.join(folder, n)) else None for n in NAMES)
-                self.assertEqual(sorted(n for n, text in zip(NAMES, now) if text is not None),
+                self.assertEqual(sorted([n for n, text in zip(NAMES, now) if text is not None]
+                                        + list(planted)),
                                  sorted(os.listdir(self.path(folder))), "a file left behind")
                 # A line to the console that fails goes to the window fallback: the build stands.
                 if (call.names[0].startswith(("pipe:", "socket:", "/dev/"))
@@ -95,12 +110,13 @@ class EachCallFails(ProbeTestCase):
                 if call.names[0].startswith(com_files):
                     self.assertIn(CANNOT_CONNECT, result.err)
                     continue
-                failing, other = NAMES[::-1] if index >= batch_turn else NAMES
+                failing = owners[index]
+                other = NAMES[1 - NAMES.index(failing)]
                 self.assertIn(failing.encode(), result.err)
                 self.assertNotIn(other.encode(), result.err)
                 self.assertIn(b"System reports:\r\nInput/output error\r\n", result.err)
 
-    def test_a_run_with_b_on_build_41_and_on_no_files(self):
+    def test_a_run_with_b_on_build_41_and_on_no_files_by_rename_and_in_place(self):
         def prepare(texts):
             for name, text in zip(NAMES, texts):
                 if self.exists(name):
@@ -112,6 +128,14 @@ class EachCallFails(ProbeTestCase):
         for old, new in [((header(41), batch(41)), (header(42), batch(42))),
                          ((None, None), (header(1), batch(1)))]:
             self.check_each_call(["/nologo", "/b"], lambda old=old: prepare(old), new)
+        # Rewritten in place: folders stand where the claim files would go.
+        planted = tuple(name + ".TMP" for name in NAMES)
+        for name in planted:
+            os.mkdir(self.path(name))
+        for old, new in [((header(41), batch(41)), (header(42), batch(42))),
+                         ((None, None), (header(1), batch(1)))]:
+            self.check_each_call(["/nologo", "/b"], lambda old=old: prepare(old), new,
+                                 planted=planted)
 
     def test_a_run_with_c_and_b_against_a_database(self):
         env = self.make_database()
@@ -128,6 +152,17 @@ class EachCallFails(ProbeTestCase):
 
         self.check_each_call(["/nologo", "/c", "/b"], prepare, (header(42), batch(42)),
                              folder="app", env=env)
+
+    def test_the_header_is_let_go_before_the_check_out_begins(self):
+        env = self.make_database()
+        self.make_read_only("app/Tickwright.h")
+        result, calls = self.logged_run(["/nologo", "/c"], "app", env)
+        self.assertEqual(0, result.code, result.err)
+        let_go = next(i for i, c in enumerate(calls)
+                      if c.kind == "close" and c.names[0] == self.path("app/Tickwright.h"))
+        connected = next(i for i, c in enumerate(calls)
+                         if c.names[0].startswith(env["XDG_CONFIG_HOME"]))
+        self.assertLess(let_go, connected, calls)
 
     def test_runs_that_end_well_though_a_call_fails(self):
         # A rename across file systems becomes a rewrite in place; the tool itself fails no call.
@@ -150,8 +185,9 @@ class Limits(ToolTestCase):
         # (files there, arguments, report (none: success), files after the run)
         for existing, args, report, after in [
                 ([], [], file_error(CANNOT_OPEN, "Tickwright.h", 5), {}),
+                # The batch file is refused before the header is written.
                 (NAMES[:1], ["/b"], file_error(CANNOT_OPEN, "Tickwright.bat", 5),
-                 {"Tickwright.h": header(42)}),
+                 {"Tickwright.h": header(41)}),
                 # Where no temporary file fits, each file is rewritten in place.
                 (NAMES, ["/b"], None, {"Tickwright.h": header(42), "Tickwright.bat": batch(42)})]:
             with self.subTest(args=args, existing=existing):
@@ -168,7 +204,7 @@ class Limits(ToolTestCase):
                     self.assertReported(result, report)
                 self.assertEqual(after, {name: self.read(name) for name in self.listing()})
 
-    def test_a_full_disk_leaves_the_header_whole(self):
+    def test_a_full_disk_takes_a_rewrite_in_place_or_leaves_the_header_whole(self):
         os.makedirs(self.path("full"))
         mount = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tw-full",
                                 self.path("full")], capture_output=True)
@@ -180,15 +216,21 @@ class Limits(ToolTestCase):
         with open(self.path("full/filler"), "wb", buffering=0) as f, self.assertRaises(OSError):
             while True:
                 f.write(b"\0" * 4096)
-        result = self.run_tool("/nologo", "full/Tickwright.h")
-        self.assertEqual((5, build_line(42)), (result.code, result.out))
-        self.assertReported(result, file_error(WRITE_ERROR, "full/Tickwright.h", 112))
-        self.assertEqual(header(41), self.read("full/Tickwright.h"))
-        self.assertEqual(["Tickwright.h", "filler"], sorted(os.listdir(self.path("full"))))
+        # No room for a second copy: the same length fits in place; a text that needs
+        # another page fails before any byte changes.
+        for name, code, number, text in [("BUILD_NUMBER", 0, 42, header(42)),
+                                         ("N" * 800, 5, 43, header(42))]:
+            with self.subTest(longer=code != 0):
+                result = self.run_tool("/nologo", "full/Tickwright.h", name)
+                self.assertEqual((code, build_line(number)), (result.code, result.out))
+                if code:
+                    self.assertReported(result, file_error(WRITE_ERROR, "full/Tickwright.h", 112))
+                self.assertEqual(text, self.read("full/Tickwright.h"))
+                self.assertEqual(["Tickwright.h", "filler"], sorted(os.listdir(self.path("full"))))
 
     def test_a_header_or_batch_file_that_is_a_folder(self):
-        for folder, args, after in [("Tickwright.h", [], []),
-                                    ("Tickwright.bat", ["/b"], ["Tickwright.h"])]:
+        # Refused before the header is made.
+        for folder, args, after in [("Tickwright.h", [], []), ("Tickwright.bat", ["/b"], [])]:
             with self.subTest(folder=folder):
                 self.setUp()
                 os.mkdir(self.path(folder))

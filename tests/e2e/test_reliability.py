@@ -17,36 +17,61 @@ COMPLETE = {header(n): n for n in range(0, 1000)}
 class Concurrency(ToolTestCase):
     RUNS = 50
 
-    def test_concurrent_runs_lose_no_increment(self):
+    def names(self):
+        """Sets of names of one header: the runs take turns among a set's names."""
+        absolute = (f"Z:{self.folder}\\Tickwright.h".replace("/", "\\") if on_windows()
+                    else self.path("Tickwright.h"))
+        yield ["Tickwright.h", absolute]
+        if not on_windows():
+            os.makedirs(self.path("other"), exist_ok=True)
+            os.symlink("../Tickwright.h", self.path("other/Tickwright.h"))
+            os.link(self.path("Tickwright.h"), self.path("second.h"))
+            yield ["Tickwright.h", "other/Tickwright.h"]
+            yield ["Tickwright.h", "second.h"]
+
+    def test_concurrent_runs_through_any_names_lose_no_increment(self):
         self.write("Tickwright.h", header(0))
+        before = set(self.listing())
+        total = 0
+        for names in self.names():
+            with self.subTest(names=names):
+                total += self.run_together(names, total)
+        self.assertEqual(before | {"other", "second.h"} if not on_windows() else before,
+                         set(self.listing()))
+
+    def run_together(self, names, done):
+        """RUNS runs at once through `names`; returns how many counted."""
         # The runs wait at a gate (a pipe) and all start when it opens.
         gate_read, gate_write = os.pipe()
         script = f'read -r _ <&{gate_read} && exec "$@"'
-        runs = [subprocess.Popen(["sh", "-c", script, "sh", *self.command("/nologo")],
+        runs = [subprocess.Popen(["sh", "-c", script, "sh", *self.command("/nologo", name)],
                                  stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                  stderr=subprocess.PIPE, cwd=self.folder, pass_fds=(gate_read,),
                                  start_new_session=True)
-                for _ in range(self.RUNS)]
+                for name in names * (self.RUNS // len(names))]
         os.close(gate_read)
-        os.write(gate_write, b"\n" * self.RUNS)
+        os.write(gate_write, b"\n" * len(runs))
         os.close(gate_write)
+        # Each name writes itself into the #include line.
+        complete = {header(n, file_name=name.replace("\\", "/").rsplit("/", 1)[-1]): n
+                    for n in range(done, done + len(runs) + 1) for name in names}
         # A reader meanwhile only ever sees a complete header, never none.
         while any(run.poll() is None for run in runs):
             text = self.read("Tickwright.h") if self.exists("Tickwright.h") else None
-            self.assertTrue(text in COMPLETE, f"a missing or broken header: {text!r}")
+            self.assertTrue(text in complete, f"a missing or broken header: {text!r}")
         printed = []
-        for run in runs:
+        for run, name in zip(runs, names * len(runs)):
             out, err = run.communicate(timeout=60)
             if run.returncode == 0:
                 self.assertRegex(out, rb"^Build N: \d+\r\n$")
                 printed.append(int(out[9:-2]))
             else:
                 self.assertEqual((5, b""), (run.returncode, out))
-                self.assertReported(Result(5, out, err),
-                                    file_error(CANNOT_OPEN, "Tickwright.h", 32))
-        self.assertEqual(list(range(1, len(printed) + 1)), sorted(printed))
-        self.assertEqual(header(len(printed)), self.read("Tickwright.h"))
-        self.assertEqual(["Tickwright.h"], self.listing())
+                self.assertReported(Result(5, out, err), file_error(CANNOT_OPEN, name, 32))
+        # Every number once: no two runs counted from the same one.
+        self.assertEqual(list(range(done + 1, done + len(printed) + 1)), sorted(printed))
+        self.assertEqual(done + len(printed), complete[self.read("Tickwright.h")])
+        return len(printed)
 
 
 class Interruption(ToolTestCase):

@@ -34,13 +34,6 @@ DWORD WINAPI GetFileAttributesA(LPCSTR name);
 BOOL WINAPI SetFileAttributesA(LPCSTR name, DWORD attributes);
 // Lexical: current directory + name, "." and ".." resolved, no links followed.
 DWORD WINAPI GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR* filePart);
-BOOL WINAPI DeleteFileA(LPCSTR name);
-BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags);
-// Replaces `replaced` by `replacement` in one step (rename), giving the
-// replacement the permissions of the file it replaces. A symbolic link keeps
-// being a link: its target is what gets replaced.
-BOOL WINAPI ReplaceFileA(LPCSTR replaced, LPCSTR replacement, LPCSTR backup, DWORD flags,
-                         LPVOID exclude, LPVOID reserved);
 
 // Console (console.cpp). A console is a terminal.
 HANDLE WINAPI GetStdHandle(DWORD which);

@@ -75,6 +75,7 @@ constexpr OwnText kOwnTexts[] = {
     {ERROR_BUFFER_OVERFLOW, "The file name is too long."},
     {ERROR_ALREADY_EXISTS, "Cannot create a file when that file already exists."},
     {ERROR_PARTIAL_COPY, "Only part of a memory read request was completed."},
+    {ERROR_BAD_FILE_TYPE, "Not a regular file (a FIFO, socket or device)."},
     // The HRESULTs of the COM layer.
     {static_cast<DWORD>(E_NOTIMPL), "Not implemented."},
     {static_cast<DWORD>(E_NOINTERFACE), "No such interface supported."},

@@ -6,10 +6,7 @@
 //   They are coarser than Windows' share modes: any open for writing and any
 //   open without FILE_SHARE_READ is exclusive, so a writer keeps readers out
 //   even when it shares reading. FILE_SHARE_WRITE and FILE_SHARE_DELETE change
-//   nothing, and only regular files are locked. DeleteFileA and MoveFileExA
-//   ignore the locks, and so does ReplaceFileA: the one who replaces a file
-//   keeps it open and locked until it is replaced, as Windows allows to an
-//   opener that shares deleting.
+//   nothing, and only regular files are locked.
 // - A file is read-only when it has no write permission bit. Writing to such a
 //   file is refused even to root, as Windows refuses it even to administrators.
 // - Files are opened for GENERIC_READ, GENERIC_WRITE or both, and nothing
@@ -19,12 +16,10 @@
 //   handle closes. Windows deletes the file itself.
 // - ReadFile treats the end of a pipe like the end of a file: success with 0
 //   bytes, not ERROR_BROKEN_PIPE.
-// - MoveFileExA never copies. Across file systems it fails with
-//   ERROR_NOT_SAME_DEVICE, even with MOVEFILE_COPY_ALLOWED.
-// - ReplaceFileA makes no backup file. As on Windows, the replacement's
-//   content is the caller's to flush first (FlushFileBuffers); the call syncs
-//   the replacement itself only with REPLACEFILE_WRITE_THROUGH or when it had
-//   to give it the replaced file's owner or mode, and it syncs the folder.
+// - A FIFO or socket in the file system is refused with ERROR_BAD_FILE_TYPE,
+//   at once: Windows has no such files, and opening one would wait for a
+//   peer for ever.
+// - Replacing a file is SafeWrite's (safe_write.cpp).
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -50,8 +45,6 @@ namespace {
 
 // How many times we reopen a name whose file keeps being replaced under us.
 constexpr int kOpenAttempts = 8;
-// The most symbolic links followed in a chain, as the kernel allows.
-constexpr int kMaxLinks = 40;
 
 // Owns a descriptor and closes it through the table. Closing keeps errno, so
 // an error can still be reported after the owner has closed its descriptor.
@@ -106,13 +99,6 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 
 bool IsReadOnly(mode_t mode) { return (mode & 0222) == 0; }
 
-// The folder that holds `path`: "." for a bare name.
-std::string FolderOf(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // The current directory, or empty with errno set.
 std::string CurrentDirectory() {
   std::vector<char> buffer(256);
@@ -121,19 +107,6 @@ std::string CurrentDirectory() {
     buffer.resize(buffer.size() * 2);
   }
   return buffer.data();
-}
-
-// Opened before a rename, so that a folder we cannot open fails the call
-// while nothing has changed yet.
-int OpenFolder(const std::string& path) {
-  return RetryOnInterrupt(
-      [&] { return sys.open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); });
-}
-
-// Makes a rename in the folder durable. Some file systems cannot sync a
-// folder (EINVAL); their renames are as durable as they get.
-bool SyncFolder(int folder) {
-  return RetryOnInterrupt([&] { return sys.fsync(folder); }) == 0 || errno == EINVAL;
 }
 
 enum class LockResult { kLocked, kBusy, kNameChanged, kFailed };
@@ -230,7 +203,14 @@ OpenOutcome TryOpen(const OpenPlan& plan, UniqueFd* result, bool* created) {
     SetLastError(ERROR_ACCESS_DENIED);
     return OpenOutcome::kFailed;
   }
+  if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
+    SetLastError(ERROR_BAD_FILE_TYPE);
+    return OpenOutcome::kFailed;
+  }
   const bool regular = S_ISREG(st.st_mode);
+  // Opened without waiting for a FIFO's peer; a device reads as it always does.
+  if (!regular && fcntl(fd.get(), F_SETFL, fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK) != 0)
+    return fail(errno);
   if (regular) {
     switch (LockByName(fd.get(), st, plan.name, plan.lockKind)) {
       case LockResult::kLocked:
@@ -299,35 +279,6 @@ class SigpipeBlock {
   bool wasPending_;
 };
 
-// Reads the target of the symbolic link `path`; false with errno set.
-bool ReadLink(const std::string& path, std::string* target) {
-  std::vector<char> buffer(256);
-  for (;;) {
-    ssize_t length = sys.readlink(path.c_str(), buffer.data(), buffer.size());
-    if (length < 0) return false;
-    if (static_cast<size_t>(length) < buffer.size()) {
-      target->assign(buffer.data(), length);
-      return true;
-    }
-    buffer.resize(buffer.size() * 2);
-  }
-}
-
-// Follows a chain of symbolic links to the name of the file at its end;
-// false with errno set when that file does not exist.
-bool ResolveLinks(std::string* path) {
-  for (int hops = 0; hops <= kMaxLinks; ++hops) {
-    struct stat st;
-    if (sys.lstat(path->c_str(), &st) != 0) return false;
-    if (!S_ISLNK(st.st_mode)) return true;
-    std::string target;
-    if (!ReadLink(*path, &target)) return false;
-    *path = target.starts_with('/') ? target : FolderOf(*path) + "/" + target;
-  }
-  errno = ELOOP;
-  return false;
-}
-
 }  // namespace
 
 HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES,
@@ -370,7 +321,8 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY
   plan.creation = creation;
   plan.truncates = creation == CREATE_ALWAYS || creation == TRUNCATE_EXISTING;
   plan.modifies = writes || plan.truncates;
-  plan.flags = O_CLOEXEC | O_NOCTTY | ((flags & FILE_FLAG_WRITE_THROUGH) ? O_DSYNC : 0);
+  plan.flags =
+      O_CLOEXEC | O_NOCTTY | O_NONBLOCK | ((flags & FILE_FLAG_WRITE_THROUGH) ? O_DSYNC : 0);
   if (!plan.modifies) {
     plan.flags |= O_RDONLY;
   } else {
@@ -559,107 +511,4 @@ DWORD WINAPI GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR* file
   memcpy(buffer, full.c_str(), full.size() + 1);
   if (filePart) *filePart = full.back() == '/' ? nullptr : buffer + full.rfind('/') + 1;
   return length;
-}
-
-BOOL WINAPI DeleteFileA(LPCSTR name) {
-  if (!name) return Fail(ERROR_INVALID_PARAMETER);
-  struct stat st;
-  if (sys.lstat(name, &st) != 0) return FailErrno(errno, name);
-  if (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && IsReadOnly(st.st_mode)))
-    return Fail(ERROR_ACCESS_DENIED);
-  if (sys.unlink(name) != 0) return FailErrno(errno, name);
-  return TRUE;
-}
-
-BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) {
-  constexpr DWORD kFlags =
-      MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
-  if (!existing || !newName || (flags & ~kFlags)) return Fail(ERROR_INVALID_PARAMETER);
-  const bool replace = flags & MOVEFILE_REPLACE_EXISTING;
-  struct stat target;
-  if (replace && sys.lstat(newName, &target) == 0 &&
-      (S_ISDIR(target.st_mode) || (S_ISREG(target.st_mode) && IsReadOnly(target.st_mode)))) {
-    return Fail(ERROR_ACCESS_DENIED);  // Windows replaces neither
-  }
-  UniqueFd folder;
-  if (flags & MOVEFILE_WRITE_THROUGH) {
-    folder.Reset(OpenFolder(FolderOf(newName)));
-    if (folder.get() < 0) return FailErrno(errno, newName);
-  }
-
-  int result;
-  if (replace) {
-    result = sys.rename(existing, newName);
-  } else {
-    result = sys.renameat2(AT_FDCWD, existing, AT_FDCWD, newName, RENAME_NOREPLACE);
-    if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
-      // A file system without RENAME_NOREPLACE: check first, with a window
-      // in which a file that appears at the new name is replaced.
-      if (sys.lstat(newName, &target) == 0) return Fail(ERROR_ALREADY_EXISTS);
-      result = sys.rename(existing, newName);
-    }
-  }
-  if (result != 0) {
-    int error = errno;
-    if (error == EEXIST && !replace) return Fail(ERROR_ALREADY_EXISTS);
-    struct stat source;
-    if (error == ENOENT && sys.lstat(existing, &source) == 0)
-      return Fail(ERROR_PATH_NOT_FOUND);  // the new name's folder is missing
-    return FailErrno(error, existing);
-  }
-  // The rename is done; a failure here only says it may not survive a crash.
-  if (folder.get() >= 0 && !SyncFolder(folder.get())) return FailErrno(errno);
-  return TRUE;
-}
-
-BOOL WINAPI ReplaceFileA(LPCSTR replaced, LPCSTR replacement, LPCSTR backup, DWORD flags,
-                         LPVOID exclude, LPVOID reserved) {
-  constexpr DWORD kFlags = REPLACEFILE_WRITE_THROUGH | REPLACEFILE_IGNORE_MERGE_ERRORS;
-  if (!replaced || !replacement || backup || exclude || reserved || (flags & ~kFlags))
-    return Fail(ERROR_INVALID_PARAMETER);
-  std::string target = replaced;
-  if (!ResolveLinks(&target)) return FailErrno(errno, target.c_str());
-  struct stat oldStat;
-  if (sys.stat(target.c_str(), &oldStat) != 0) return FailErrno(errno, target.c_str());
-  // A read-only file cannot be deleted on Windows, so it cannot be replaced.
-  if (S_ISDIR(oldStat.st_mode) || (oldStat.st_mode & 0222) == 0) return Fail(ERROR_ACCESS_DENIED);
-
-  UniqueFd fresh(RetryOnInterrupt(
-      [&] { return sys.open(replacement, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0); }));
-  if (fresh.get() < 0) return FailErrno(errno, replacement);
-  struct stat freshStat;
-  if (sys.fstat(fresh.get(), &freshStat) != 0) return FailErrno(errno);
-  if (S_ISDIR(freshStat.st_mode)) return Fail(ERROR_ACCESS_DENIED);
-  bool changed = false;
-  if (freshStat.st_uid != oldStat.st_uid || freshStat.st_gid != oldStat.st_gid) {
-    // Only root gives a file away, and only members give a group: keeping the
-    // owner is worth trying but not worth failing for.
-    changed = true;
-    if (sys.fchown(fresh.get(), oldStat.st_uid, oldStat.st_gid) != 0) {
-      if (errno != EPERM) return FailErrno(errno, replacement);
-      if (sys.fchown(fresh.get(), static_cast<uid_t>(-1), oldStat.st_gid) != 0 && errno != EPERM)
-        return FailErrno(errno, replacement);
-    }
-  }
-  // After the owner, whose change clears the set-user-ID bits.
-  if (changed || (freshStat.st_mode & 07777) != (oldStat.st_mode & 07777)) {
-    changed = true;
-    if (sys.fchmod(fresh.get(), oldStat.st_mode & 07777) != 0) return FailErrno(errno, replacement);
-  }
-  // What was changed here reaches the disk before the rename; the content is
-  // the caller's to flush. Every fsync costs a flush of the disk's cache.
-  if ((changed || (flags & REPLACEFILE_WRITE_THROUGH)) &&
-      RetryOnInterrupt([&] { return sys.fsync(fresh.get()); }) != 0)
-    return FailErrno(errno);
-
-  UniqueFd folder(OpenFolder(FolderOf(target)));
-  if (folder.get() < 0) return FailErrno(errno, target.c_str());
-  if (sys.rename(replacement, target.c_str()) != 0) {
-    if (errno == EXDEV) return Fail(ERROR_UNABLE_TO_MOVE_REPLACEMENT);
-    return FailErrno(errno, replacement);
-  }
-  // The new file is in place; a failure here only says it may not survive a
-  // crash.
-  if (!SyncFolder(folder.get())) return FailErrno(errno);
-  return TRUE;
 }

@@ -45,7 +45,7 @@ int calls;
 std::string spareFile, targetFile;
 size_t failAfter, writtenSoFar;
 
-// Puts a new file at the target name, as a concurrent ReplaceFileA would.
+// Puts a new file at the target name, as a concurrent replacement would.
 void ReplaceTarget() {
   std::ofstream(spareFile) << "new";
   realSyscalls.rename(spareFile.c_str(), targetFile.c_str());
@@ -220,64 +220,6 @@ TEST_F(FilesTest, FullPathNameIsLexical) {
   EXPECT_STREQ(buffer, "untouched");
   EXPECT_EQ(GetFullPathNameA("abc", 14, buffer, nullptr), 13u);
   EXPECT_STREQ(buffer, "/base/dir/abc");
-}
-
-// A first header is never put in place over a file that appeared meanwhile.
-TEST_F(FilesTest, MoveFileExWithoutReplacingKeepsAnExistingName) {
-  Put("a", "A");
-  Put("b", "B");
-  EXPECT_EQ(ErrorOf(MoveFileExA(Path("a").c_str(), Path("b").c_str(), MOVEFILE_WRITE_THROUGH)),
-            ERROR_ALREADY_EXISTS);
-  EXPECT_EQ(Get("a") + Get("b"), "AB");
-}
-
-// As the counter replaces its header: through a link, with the header held open.
-TEST_F(FilesTest, ReplaceFileKeepsTheModeAndLeavesALinkALink) {
-  Put("header", "old");
-  Put("new", "new");
-  fs::permissions(Path("header"), kSharedMode);
-  fs::permissions(Path("new"), fs::perms::owner_all);
-  fs::create_symlink("header", Path("link"));
-  Handle reader = Open("header", GENERIC_READ, FILE_SHARE_DELETE);
-  sys.fsync = [](int fd) {
-    struct stat st;
-    if (realSyscalls.fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) ++calls;
-    return realSyscalls.fsync(fd);
-  };
-  ASSERT_TRUE(
-      ReplaceFileA(Path("link").c_str(), Path("new").c_str(), nullptr, 0, nullptr, nullptr));
-  EXPECT_TRUE(fs::is_symlink(Path("link")));
-  EXPECT_EQ(Get("header"), "new");
-  EXPECT_EQ(fs::status(Path("header")).permissions() & fs::perms::all, kSharedMode);
-  EXPECT_FALSE(fs::exists(Path("new")));
-  EXPECT_EQ(calls, 1);  // the folder, so that the rename survives a crash
-}
-
-// The replacement's content is the caller's to flush: it is synced again only
-// when the call changed its mode or is asked to, as every fsync costs a flush
-// of the disk's cache.
-TEST_F(FilesTest, ReplaceFileSyncsTheReplacementOnlyWhenItChangedIt) {
-  sys.fsync = [](int fd) {
-    struct stat st;
-    if (realSyscalls.fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) ++calls;
-    return realSyscalls.fsync(fd);
-  };
-  constexpr fs::perms kOwn = fs::perms::owner_read | fs::perms::owner_write;
-  const struct {
-    fs::perms replaced;
-    DWORD flags;
-    int synced;
-  } kCases[] = {{kOwn, 0, 0}, {kOwn, REPLACEFILE_WRITE_THROUGH, 1}, {kSharedMode, 0, 1}};
-  for (const auto& c : kCases) {
-    Put("header", "old");
-    Put("new", "new");
-    fs::permissions(Path("header"), c.replaced);
-    fs::permissions(Path("new"), kOwn);
-    calls = 0;
-    ASSERT_TRUE(ReplaceFileA(Path("header").c_str(), Path("new").c_str(), nullptr, c.flags, nullptr,
-                             nullptr));
-    EXPECT_EQ(calls, c.synced) << c.flags;
-  }
 }
 
 }  // namespace

@@ -9,10 +9,11 @@
 //       "kind<TAB>n<TAB>name[<TAB>second name]", a descriptor named by the
 //       file it is open on.
 //
-// Kinds group the table's entries: open (open, mkstemps), read, write, flush
-// (fsync), rename (rename, renameat2), stat (stat, lstat, fstat), chmod
-// (chmod, fchmod), and lock, truncate, chown, unlink, close, readlink,
-// getcwd, fadvise.
+// Kinds group the table's entries: open (open, mkstemps), read (read,
+// pread), write (write, pwrite), flush (fsync), rename (rename, renameat2),
+// stat (stat, lstat, fstat, faccessat, getxattr), chmod (chmod, fchmod), lock
+// (flock, lockRange), and truncate, chown, unlink, close, readlink, getcwd,
+// fadvise, allocate (fallocate).
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -42,19 +43,20 @@ enum Kind {
   kReadlink,
   kGetcwd,
   kFadvise,
+  kAllocate,
   kKindCount
 };
 
-const char* const kKindNames[kKindCount] = {"open",   "read",  "write",    "flush",    "rename",
-                                            "stat",   "chmod", "lock",     "truncate", "chown",
-                                            "unlink", "close", "readlink", "getcwd",   "fadvise"};
+const char* const kKindNames[kKindCount] = {
+    "open",     "read",  "write",  "flush", "rename",   "stat",   "chmod",   "lock",
+    "truncate", "chown", "unlink", "close", "readlink", "getcwd", "fadvise", "allocate"};
 
 struct ErrnoName {
   const char* name;
   int value;
 };
 const ErrnoName kErrnos[] = {
-    {"EIO", EIO}, {"ENOSPC", ENOSPC}, {"EXDEV", EXDEV}, {"EACCES", EACCES}};
+    {"EIO", EIO}, {"ENOSPC", ENOSPC}, {"EXDEV", EXDEV}, {"EACCES", EACCES}, {"EPERM", EPERM}};
 
 int failKind = -1;
 unsigned failOrdinal = 0;
@@ -156,6 +158,24 @@ char* Getcwd(char* buffer, size_t size) {
 int Fadvise(int fd, off_t offset, off_t length, int advice) {
   return FailsOnFd(kFadvise, fd) ? -1 : realSyscalls.fadvise(fd, offset, length, advice);
 }
+ssize_t Pread(int fd, void* buffer, size_t count, off_t offset) {
+  return FailsOnFd(kRead, fd) ? -1 : realSyscalls.pread(fd, buffer, count, offset);
+}
+ssize_t Pwrite(int fd, const void* buffer, size_t count, off_t offset) {
+  return FailsOnFd(kWrite, fd) ? -1 : realSyscalls.pwrite(fd, buffer, count, offset);
+}
+int Fallocate(int fd, int mode, off_t offset, off_t length) {
+  return FailsOnFd(kAllocate, fd) ? -1 : realSyscalls.fallocate(fd, mode, offset, length);
+}
+int Faccessat(int folder, const char* path, int mode, int flags) {
+  return Fails(kStat, path) ? -1 : realSyscalls.faccessat(folder, path, mode, flags);
+}
+int LockRange(int fd, int command, struct flock* range) {
+  return FailsOnFd(kLock, fd) ? -1 : realSyscalls.lockRange(fd, command, range);
+}
+ssize_t Getxattr(const char* path, const char* name, void* value, size_t size) {
+  return Fails(kStat, path) ? -1 : realSyscalls.getxattr(path, name, value, size);
+}
 
 // Reads TICKWRIGHT_FAIL_CALL; a text that names no kind fails nothing, which
 // the tests notice as a run that did not fail.
@@ -187,9 +207,10 @@ struct Installer {
     if (!failure && !log) return;
     if (failure) ParseFailure(failure);
     if (log) logFd = ::open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    sys = LinuxSyscalls{Open,     Close,     Read,   Write,   Fstat,  Stat,     Lstat,
-                        Flock,    Ftruncate, Fsync,  Fchmod,  Chmod,  Rename,   Unlink,
-                        Mkstemps, Readlink,  Getcwd, Fadvise, Fchown, Renameat2};
+    sys = LinuxSyscalls{Open,     Close,     Read,      Write,     Fstat,   Stat,      Lstat,
+                        Flock,    Ftruncate, Fsync,     Fchmod,    Chmod,   Rename,    Unlink,
+                        Mkstemps, Readlink,  Getcwd,    Fadvise,   Fchown,  Renameat2, Pread,
+                        Pwrite,   Fallocate, Faccessat, LockRange, Getxattr};
   }
 } installer;
 

@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace {
@@ -14,6 +15,7 @@ int Open(const char* path, int flags, mode_t mode) { return ::open(path, flags, 
 int Stat(const char* path, struct stat* st) { return ::stat(path, st); }
 int Lstat(const char* path, struct stat* st) { return ::lstat(path, st); }
 int Fstat(int fd, struct stat* st) { return ::fstat(fd, st); }
+int LockRange(int fd, int command, struct flock* range) { return ::fcntl(fd, command, range); }
 int Fadvise(int fd, off_t offset, off_t length, int advice) {
   int error = ::posix_fadvise(fd, offset, length, advice);
   if (error == 0) return 0;
@@ -26,9 +28,10 @@ int Fadvise(int fd, off_t offset, off_t length, int advice) {
 // Constant-initialised, so that the table stands before any dynamic
 // initialiser runs, one that wraps it for a test included.
 constexpr LinuxSyscalls realSyscalls = {
-    Open,   ::close,  ::read,   ::write,  Fstat,     Stat,      Lstat,    ::flock,   ::ftruncate,
-    ::fsync, ::fchmod, ::chmod, ::rename, ::unlink, ::mkstemps, ::readlink, ::getcwd,
-    Fadvise, ::fchown, ::renameat2,
+    Open,       ::close,     ::read,      ::write,   Fstat,      Stat,        Lstat,
+    ::flock,    ::ftruncate, ::fsync,     ::fchmod,  ::chmod,    ::rename,    ::unlink,
+    ::mkstemps, ::readlink,  ::getcwd,    Fadvise,   ::fchown,   ::renameat2, ::pread,
+    ::pwrite,   ::fallocate, ::faccessat, LockRange, ::getxattr,
 };
 
 constinit LinuxSyscalls sys = realSyscalls;

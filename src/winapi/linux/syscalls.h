@@ -8,6 +8,8 @@
 #include <sys/types.h>
 #include <sys/uio.h>
 
+struct flock;
+
 struct LinuxSyscalls {
   int (*open)(const char* path, int flags, mode_t mode);
   int (*close)(int fd);
@@ -31,6 +33,13 @@ struct LinuxSyscalls {
   int (*fchown)(int fd, uid_t owner, gid_t group);
   int (*renameat2)(int fromFolder, const char* from, int toFolder, const char* to,
                    unsigned int flags);
+  ssize_t (*pread)(int fd, void* buffer, size_t count, off_t offset);
+  ssize_t (*pwrite)(int fd, const void* buffer, size_t count, off_t offset);
+  int (*fallocate)(int fd, int mode, off_t offset, off_t length);
+  int (*faccessat)(int folder, const char* path, int mode, int flags);
+  // fcntl() with a byte-range lock command (F_OFD_SETLK and the like).
+  int (*lockRange)(int fd, int command, struct flock* range);
+  ssize_t (*getxattr)(const char* path, const char* name, void* value, size_t size);
 };
 
 // The table in force. Starts with the real calls.

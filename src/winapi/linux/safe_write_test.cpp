@@ -1,0 +1,217 @@
+// SafeWrite on Linux: failing system calls staged through the layer's table,
+// and what a careless or hostile user can put beside the target.
+#include "winapi/safe_write.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "winapi/linux/syscalls.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char kOld[] = "// 41 and the old text, longer than the new one";
+constexpr char kNew[] = "// 42 new";
+constexpr mode_t kMode = 0640;
+
+template <int error, typename... Args>
+int Failing(Args...) {
+  errno = error;
+  return -1;
+}
+
+bool IsClaimFile(const char* path) { return std::string(path).ends_with(".TMP"); }
+bool IsClaimFile(int fd) {
+  char link[64], target[4096];
+  snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  const ssize_t length = readlink(link, target, sizeof target - 1);
+  return length > 0 && IsClaimFile(std::string(target, static_cast<size_t>(length)).c_str());
+}
+
+class SafeWriteTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "safe_write_test.XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    target_ = Path("a.h");
+    Put("a.h", kOld);
+    chmod(target_.c_str(), kMode);
+  }
+  void TearDown() override {
+    sys = realSyscalls;
+    fs::remove_all(dir_);
+  }
+
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  void Put(const std::string& name, const std::string& text) const {
+    std::ofstream(Path(name), std::ios::binary) << text;
+  }
+  std::string Get(const std::string& name) const {
+    std::ifstream in(Path(name), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+  ino_t Inode(const std::string& name) const {
+    struct stat st = {};
+    stat(Path(name).c_str(), &st);
+    return st.st_ino;
+  }
+  // Claims and commits kNew; ERROR_SUCCESS or the last error.
+  DWORD Write(const std::string& name = "a.h") const {
+    SafeWrite write;
+    const bool done = write.Claim(Path(name).c_str()) && write.Commit(kNew, strlen(kNew));
+    return done ? ERROR_SUCCESS : GetLastError();
+  }
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  std::string dir_, target_;
+};
+
+// Each failure leaves the old text or the new one, and no claim file. Where
+// the rename path gives way (a full disk, another file system, a sticky
+// folder) the same file gets the new text in place, keeping its mode.
+TEST_F(SafeWriteTest, EachFailingCallLeavesTheOldTextOrTheNewOne) {
+  static size_t partial;  // bytes that a failing in-place write lets through
+  LinuxSyscalls claimFull = realSyscalls, claimUnflushed = realSyscalls, renameFails = realSyscalls,
+                acrossDevices = realSyscalls, sticky = realSyscalls, noRoom = realSyscalls,
+                halfWritten = realSyscalls, notCut = realSyscalls, unflushed = realSyscalls;
+  claimFull.pwrite = [](int fd, const void* data, size_t size, off_t at) -> ssize_t {
+    return IsClaimFile(fd) ? Failing<ENOSPC>() : realSyscalls.pwrite(fd, data, size, at);
+  };
+  claimUnflushed.fsync = [](int fd) { return IsClaimFile(fd) ? Failing<EIO>() : 0; };
+  renameFails.rename = Failing<EIO>;
+  acrossDevices.rename = Failing<EXDEV>;
+  sticky.rename = Failing<EPERM>;
+  // In place: the claim file's folder takes no new file.
+  for (LinuxSyscalls* calls : {&noRoom, &halfWritten, &notCut, &unflushed}) {
+    calls->open = [](const char* path, int flags, mode_t mode) {
+      return IsClaimFile(path) ? Failing<EACCES>() : realSyscalls.open(path, flags, mode);
+    };
+  }
+  noRoom.fallocate = Failing<ENOSPC>;
+  halfWritten.pwrite = [](int fd, const void* data, size_t size, off_t at) -> ssize_t {
+    if (at == 0 && size == strlen(kNew) && !memcmp(data, kNew, size)) {
+      realSyscalls.pwrite(fd, data, partial, at);
+      return Failing<EIO>();
+    }
+    return realSyscalls.pwrite(fd, data, size, at);
+  };
+  notCut.ftruncate = Failing<EIO>;
+  unflushed.fsync = Failing<EIO>;
+  const struct {
+    const char* name;
+    const LinuxSyscalls& calls;
+    bool longer;  // the new text is longer than the old one
+    DWORD code;
+    bool newText;
+  } kCases[] = {
+      {"claim file cannot be filled", claimFull, false, ERROR_SUCCESS, true},
+      {"claim file cannot be flushed", claimUnflushed, false, ERROR_IO_DEVICE, false},
+      {"rename fails", renameFails, false, ERROR_IO_DEVICE, false},
+      {"rename across devices", acrossDevices, false, ERROR_SUCCESS, true},
+      {"rename in a sticky folder", sticky, false, ERROR_SUCCESS, true},
+      {"in place, no room", noRoom, true, ERROR_DISK_FULL, false},
+      {"in place, half written", halfWritten, false, ERROR_IO_DEVICE, false},
+      {"in place, not cut", notCut, false, ERROR_IO_DEVICE, false},
+      {"in place, not flushed", unflushed, false, ERROR_IO_DEVICE, true},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const std::string old = c.longer ? std::string(kOld).substr(0, 4) : kOld;
+    Put("a.h", old);
+    partial = 4;
+    const ino_t inode = Inode("a.h");
+    sys = c.calls;
+    EXPECT_EQ(c.code, Write());
+    sys = realSyscalls;
+    EXPECT_EQ(c.newText ? kNew : old, Get("a.h"));
+    EXPECT_EQ(inode, Inode("a.h"));  // the fallbacks write the same file
+    EXPECT_EQ(std::vector<std::string>{"a.h"}, Names());
+    struct stat st;
+    stat(target_.c_str(), &st);
+    EXPECT_EQ(kMode, st.st_mode & 07777);
+  }
+}
+
+// Whatever stands at the claim file's name or the target's, nothing is
+// followed, waited on or removed that the run did not make.
+TEST_F(SafeWriteTest, HostileNamesAreNeitherFollowedNorWaitedOnNorRemoved) {
+  Put("victim", "the victim's text");
+  const struct {
+    const char* name;
+    void (*plant)(const std::string& dir);
+    DWORD code;
+  } kCases[] = {
+      {"claim name links to another file",
+       [](const std::string& dir) {
+         symlink((dir + "/victim").c_str(), (dir + "/a.h.TMP").c_str());
+       },
+       ERROR_SUCCESS},
+      {"claim name is a FIFO",
+       [](const std::string& dir) { mkfifo((dir + "/a.h.TMP").c_str(), 0666); }, ERROR_SUCCESS},
+      {"claim name has a second name",
+       [](const std::string& dir) { link((dir + "/victim").c_str(), (dir + "/a.h.TMP").c_str()); },
+       ERROR_SUCCESS},
+      {"target is a FIFO",
+       [](const std::string& dir) {
+         unlink((dir + "/a.h").c_str());
+         mkfifo((dir + "/a.h").c_str(), 0666);
+       },
+       ERROR_BAD_FILE_TYPE},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    Put("a.h", kOld);
+    chmod(target_.c_str(), kMode);
+    c.plant(dir_);
+    const std::vector<std::string> before = Names();
+    EXPECT_EQ(c.code, Write());
+    EXPECT_EQ("the victim's text", Get("victim"));
+    EXPECT_EQ(before, Names());
+    if (c.code == ERROR_SUCCESS) {
+      EXPECT_EQ(kNew, Get("a.h"));
+    }
+    unlink(Path("a.h.TMP").c_str());
+    unlink(target_.c_str());
+  }
+}
+
+// A rename would split a hard link or give the file to its writer: both
+// names keep meeting one file, which keeps its owner, mode and links.
+TEST_F(SafeWriteTest, LinksOwnerAndModeSurviveTheWrite) {
+  ASSERT_EQ(0, link(target_.c_str(), Path("second.h").c_str()));
+  ASSERT_EQ(0, symlink("a.h", Path("sym.h").c_str()));
+  EXPECT_EQ(ERROR_SUCCESS, Write("sym.h"));
+  EXPECT_EQ(kNew, Get("second.h"));
+  EXPECT_TRUE(fs::is_symlink(Path("sym.h")));
+  unlink(Path("second.h").c_str());
+  if (geteuid() == 0) {
+    ASSERT_EQ(0, chown(target_.c_str(), 65534, 65534));
+  }
+  const ino_t inode = Inode("a.h");
+  EXPECT_EQ(ERROR_SUCCESS, Write("sym.h"));
+  EXPECT_NE(inode, Inode("a.h"));  // now replaced by a rename
+  struct stat st;
+  stat(target_.c_str(), &st);
+  EXPECT_EQ(kMode, st.st_mode & 07777);
+  if (geteuid() == 0) {
+    EXPECT_EQ(65534u, st.st_uid);
+  }
+  EXPECT_EQ((std::vector<std::string>{"a.h", "sym.h"}), Names());
+}
+
+}  // namespace

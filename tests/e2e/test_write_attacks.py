@@ -1,0 +1,163 @@
+"""What a careless or hostile user can put where the tool writes: each run leaves every file
+with its old text or its new one, its owner and mode, and writes nothing its user could not."""
+
+import os
+import resource
+import stat
+
+from harness import (CANNOT_OPEN, WRITE_ERROR, ToolTestCase, batch, build_line,
+                     file_error, header, on_windows)
+
+NOBODY = 65534
+STRANGER = 12345  # a user who owns nothing here
+SECRET = b"root's own text\n"
+
+
+def as_user(uid):
+    def become():
+        os.setgroups([])
+        os.setgid(uid)
+        os.setuid(uid)
+    return become
+
+
+class Attacks(ToolTestCase):
+    def setUp(self):
+        super().setUp()
+        if on_windows():
+            self.skipTest("owners, modes, links and FIFOs of Linux")
+        os.chmod(self.folder, 0o777)
+
+    def need_root(self):
+        if os.geteuid() != 0:
+            self.skipTest("other users' files need root")
+
+    def put(self, name, text, owner=0, mode=0o644):
+        self.write(name, text)
+        os.chown(self.path(name), owner, owner)
+        os.chmod(self.path(name), mode)
+
+    def state(self, name):
+        """What a user sees of a file: its bytes, owner, mode and inode (or what it links to)."""
+        st = os.lstat(self.path(name))
+        if stat.S_ISLNK(st.st_mode):
+            return "link", os.readlink(self.path(name))
+        if stat.S_ISFIFO(st.st_mode):
+            return "fifo", st.st_uid
+        return self.read(name), st.st_uid, stat.S_IMODE(st.st_mode), st.st_ino
+
+    def victim(self):
+        """A file of root's outside the folder, 0600, and its state."""
+        os.makedirs(self.path("vault"), exist_ok=True)
+        self.put("vault/secret", SECRET, 0, 0o600)
+        return self.state("vault/secret")
+
+    def test_planted_claim_names_are_neither_followed_nor_taken(self):
+        self.need_root()
+
+        def link(name):
+            os.symlink(self.path("vault/secret"), self.path(name))
+
+        def fifo(name):
+            os.mkfifo(self.path(name))
+
+        def others_file(name):
+            self.put(name, b"nobody's notes\n", NOBODY, 0o644)
+
+        # (what the other user planted, arguments, the number written, or None: nothing written)
+        for plant, name, args, number in [
+                (link, "Tickwright.h.TMP", [], 42), (link, "Tickwright.bat.TMP", ["/b"], 42),
+                (fifo, "Tickwright.h.TMP", [], 42), (fifo, "Tickwright.bat.TMP", ["/b"], 42),
+                (others_file, "Tickwright.h.TMP", [], 42),
+                (others_file, "Tickwright.h.TMP", ["/i"], None)]:  # no answer: declined
+            with self.subTest(plant=plant.__name__, name=name, args=args):
+                self.setUp()
+                os.chown(self.folder, NOBODY, NOBODY)
+                secret = self.victim()
+                self.put("Tickwright.h", header(41), NOBODY, 0o666)
+                self.put("Tickwright.bat", batch(41), NOBODY, 0o600)
+                plant(name)
+                planted, before = self.state(name), self.listing()
+                old = {n: self.state(n) for n in ("Tickwright.h", "Tickwright.bat")}
+                result = self.run_tool("/nologo", *args, timeout=20)
+                self.assertEqual(0, result.code, result.err)
+                self.assertEqual((secret, planted, before),
+                                 (self.state("vault/secret"), self.state(name), self.listing()))
+                for file, text in [("Tickwright.h", header(number or 41)),
+                                   ("Tickwright.bat", batch(42) if args == ["/b"] else batch(41))]:
+                    # The same owner and mode; the file whose claim name was taken is
+                    # written in place.
+                    now = self.state(file)
+                    self.assertEqual((text,) + old[file][1:3], now[:3])
+                    if name.startswith(file):
+                        self.assertEqual(old[file][3], now[3])
+
+    def test_files_the_user_may_not_write_stay_as_they_are(self):
+        self.need_root()
+        # (owner of the header, owner of the batch file, arguments, file refused)
+        for header_owner, batch_owner, args, refused in [
+                (0, NOBODY, [], "Tickwright.h"),
+                (NOBODY, 0, ["/b"], "Tickwright.bat")]:
+            with self.subTest(refused=refused):
+                self.setUp()
+                self.put("Tickwright.h", header(41), header_owner)
+                self.put("Tickwright.bat", batch(41), batch_owner)
+                old = {n: self.state(n) for n in ("Tickwright.h", "Tickwright.bat")}
+                result = self.run_tool("/nologo", *args, preexec_fn=as_user(NOBODY))
+                self.assertEqual((5, build_line(42)), (result.code, result.out))
+                self.assertReported(result, file_error(CANNOT_OPEN, refused, 5))
+                self.assertEqual(old, {n: self.state(n) for n in old})
+                self.assertEqual(["Tickwright.bat", "Tickwright.h"], self.listing())
+
+    def test_rewrites_in_place_keep_the_file_and_pass_only_through_old_or_new(self):
+        def claim_name_is_a_folder():
+            os.mkdir(self.path("Tickwright.h.TMP"))
+
+        def sticky_folder():
+            os.chmod(self.folder, 0o1777)
+            self.put("Tickwright.h", header(41), NOBODY, 0o666)
+
+        def hard_link():
+            os.link(self.path("Tickwright.h"), self.path("second.h"))
+
+        no_files = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (0, 0))  # noqa: E731
+        # (set-up, the run's user and limits, the report of a failure or None, the new number)
+        for prepare, preexec, report, number in [
+                (claim_name_is_a_folder, no_files, file_error(WRITE_ERROR, "Tickwright.h", 223), 41),
+                (sticky_folder, as_user(STRANGER), None, 42),
+                (hard_link, None, None, 42)]:
+            with self.subTest(case=prepare.__name__):
+                if preexec is not None and preexec is not no_files:
+                    self.need_root()
+                self.setUp()
+                self.put("Tickwright.h", header(41), 0, 0o666)
+                prepare()
+                before, old = self.listing(), self.state("Tickwright.h")
+                result = self.run_tool("/nologo", preexec_fn=preexec)
+                self.assertEqual((5 if report else 0, build_line(42)), (result.code, result.out),
+                                 result.err)
+                if report:
+                    self.assertReported(result, report)
+                self.assertEqual((header(number),) + old[1:], self.state("Tickwright.h"))
+                self.assertEqual(before, self.listing())
+                if prepare is hard_link:
+                    self.assertEqual(header(42), self.read("second.h"))
+
+    def test_special_files_and_missing_folders_are_refused_before_the_header_moves(self):
+        # (the file that is no file, arguments, the name and code of the report)
+        for name, args, reported, code in [("Tickwright.h", [], "Tickwright.h", 222),
+                                           ("Tickwright.bat", ["/b"], "Tickwright.bat", 222),
+                                           (None, ["/b:missing/x.bat"], "missing/x.bat", 3)]:
+            with self.subTest(reported=reported):
+                self.setUp()
+                if name != "Tickwright.h":
+                    self.write("Tickwright.h", header(41))
+                if name:
+                    os.mkfifo(self.path(name))
+                before = self.listing()
+                result = self.run_tool("/nologo", *args, timeout=20)
+                self.assertEqual(5, result.code, result.err)
+                self.assertReported(result, file_error(CANNOT_OPEN, reported, code))
+                if name != "Tickwright.h":
+                    self.assertEqual(header(41), self.read("Tickwright.h"))
+                self.assertEqual(before, self.listing())
