@@ -69,7 +69,8 @@ bool ExpectElement(const std::string& element, bool isProgram, std::vector<std::
     for (std::string name : names) {
       for (char& c : name) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
       group = group && (name == "i" || name == "b" || name == "nologo" || name == "c" ||
-                        name == "n" || name == "?" || name == "help" || name == "version");
+                        name == "n" || name == "?" || name == "help" || name == "version" ||
+                        name == "e");
     }
   }
   if (!group) {

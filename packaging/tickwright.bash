@@ -1,6 +1,6 @@
 # bash completion for tickwright(1): its switches, counter headers (*.h), and
-# the batch files that /b: names (*.bat). Needs nothing of the bash-completion
-# package.
+# the files that /b: and /e: name (*.bat, *.env). Needs nothing of the
+# bash-completion package.
 
 # Adds to COMPREPLY the files of `word` with extension `ext` and the folders.
 _tickwright_files() {
@@ -18,15 +18,18 @@ _tickwright() {
   COMPREPLY=()
   local switch
   case $cur in
-    [-/][bB]:*)
-      _tickwright_files "${cur#*:}" bat
+    [-/][bBeE]:*)
+      case ${cur:1:1} in
+        [bB]) _tickwright_files "${cur#*:}" bat ;;
+        *) _tickwright_files "${cur#*:}" env ;;
+      esac
       # What bash replaces begins after the last word break.
       if [[ $COMP_WORDBREAKS != *:* ]]; then COMPREPLY=("${COMPREPLY[@]/#/${cur%%:*}:}"); fi
       compopt -o filenames
       return
       ;;
     -*)
-      for switch in -nologo -i -c -n -b -b: -? --help --version; do
+      for switch in -nologo -i -c -n -b -b: -e -e: -? --help --version; do
         [[ $switch == "$cur"* ]] && COMPREPLY+=("$switch")
       done
       ;;
@@ -37,7 +40,7 @@ _tickwright() {
       ;;
     /*)
       # A switch, or a path at the root of the file system.
-      for switch in /nologo /i /c /n /b /b: /?; do
+      for switch in /nologo /i /c /n /b /b: /e /e: /?; do
         [[ $switch == "$cur"* ]] && COMPREPLY+=("$switch")
       done
       local path

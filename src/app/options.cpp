@@ -63,6 +63,13 @@ ItemOutcome ApplySwitch(const ClString& name, const ClString& value, CounterOpti
     }
     options.makeBatFile = true;
     options.batFile = value;
+  } else if (Equals(name, "e", NORM_IGNORECASE)) {
+    if (!IsValidFileName(value)) {
+      Report(IDS_INVALID_FILE_NAME, value);
+      return ItemOutcome::kBad;
+    }
+    options.makeEnvFile = true;
+    options.envFile = value;
   } else if (Equals(name, "nologo", NORM_IGNORECASE)) {
     showBanner = false;
   } else if (Equals(name, "c", NORM_IGNORECASE)) {

@@ -40,13 +40,15 @@ TEST(Options, NothingButTheProgram) {
 }
 
 TEST(Options, SwitchesInAnyCaseAndPrefix) {
-  Parsed p = ParseLine("tw /NOLOGO -I /c -n /b:out.cmd");
+  Parsed p = ParseLine("tw /NOLOGO -I /c -n /b:out.cmd -E:ci");
   EXPECT_FALSE(p.showBanner);
   EXPECT_TRUE(p.options.interactive);
   EXPECT_TRUE(p.options.checkOut);
   EXPECT_TRUE(p.options.noIncrement);
   EXPECT_TRUE(p.options.makeBatFile);
   EXPECT_STREQ("out.cmd", p.options.batFile.GetText());
+  EXPECT_TRUE(p.options.makeEnvFile);
+  EXPECT_STREQ("ci", p.options.envFile.GetText());
   EXPECT_EQ(0, Count(p, ItemOutcome::kBad));
 
   Parsed joined = ParseLine("tw /nologo/i/c");
@@ -103,7 +105,8 @@ TEST(Options, NamesThatWouldBreakTheGeneratedFiles) {
   } cases[] = {
       {"tw v.h MY_BUILD_2", false}, {"tw v.h _x", false},      {"tw v.h 2X", true},
       {"tw v.h \"X&del *\"", true}, {"tw v.h \"A B\"", true},  {"tw v.h X-Y", true},
-      {"tw \"a\nb.h\"", true},      {"tw /b:\"x\ty.bat\"", true}, {"tw \"my folder/v.h\"", false},
+      {"tw \"a\nb.h\"", true},      {"tw /b:\"x\ty.bat\"", true}, {"tw /e:\"x\ny\"", true},
+      {"tw \"my folder/v.h\"", false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(c.bad, Count(ParseLine(c.line), ItemOutcome::kBad) > 0) << c.line;

@@ -34,6 +34,7 @@ TEST(CommandLineTest, TheProgramsTokenizerReadsBackWhatTheUserMeant) {
       {"/b:a b", "/b:a b"},
       {"/nologo/I", "/nologo: /I:"},
       {"/nologo/Help", "/nologo: /Help:"},
+      {"/e:out/ci.env", "/e:out/ci.env"},
       {"/usr/include/x.h", "[/usr/include/x.h]"},
       {"my file.h", "[my file.h]"},
       {"", "[]"},
