@@ -61,7 +61,7 @@ bool SourceSafeSession::CheckOut(const ClString& fileName) {
     ClString narrow;
     project.ToString(narrow);
     ClString line;
-    FormatResString(line, IDS_CURRENT_VSS_PROJECT, narrow.GetText());
+    FormatResString(line, IDS_CURRENT_VSS_PROJECT, VisibleText(narrow.GetText()).GetText());
     PrintLine(line);
     if (Search(project.Get())) return true;
   }
