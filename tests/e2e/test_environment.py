@@ -37,7 +37,9 @@ class StandardHandles(ToolTestCase):
                 ((1,), (), None, 0, build_line(1)[:-2], True),
                 ((1,), (), header(41), 0, build_line(42)[:-2], True),
                 ((2,), (1,), None, 0, None, True),  # no output takes the box either
-                ((0, 1, 2), (), header(41), 0, None, False),  # Wine's own start-up falters
+                # Wine started without descriptors 0 and 1 hands the program one of its
+                # files as standard output: a fault of Wine, not of Windows.
+                ((0, 1, 2), (), header(41), 0, None, False),
                 ((), (1, 2), None, 0, None, True),
                 ((), (1, 2), b"//7\n", 5, None, True)]:  # the report has nowhere to go
             with self.subTest(closed=closed, broken=broken, before=before):
@@ -54,8 +56,7 @@ class StandardHandles(ToolTestCase):
                 else:
                     self.assertReported(result, box, caption=TITLE.encode())
                 if code == 0:
-                    after = header(41 + 1 if before else 1)
-                    self.assertEqual(after, self.read("Tickwright.h"))
+                    self.assertEqual(header(42 if before else 1), self.read("Tickwright.h"))
                 else:
                     self.assertEqual(before, self.read("Tickwright.h"))
                 self.assertEqual(["Tickwright.h"], self.listing())
