@@ -1,6 +1,7 @@
 // Fuzz target: the command-line tokenizer and the option parsing over
 // arbitrary bytes; and the Linux layer's command line, rebuilt from arguments
-// (the input split at NUL bytes), which must read back to those arguments.
+// (the input split at NUL bytes), which must read back to those arguments,
+// less the ones that hold a quotation mark, which it names instead.
 #include <ctype.h>
 #include <stddef.h>
 #include <stdint.h>
@@ -56,31 +57,48 @@ std::vector<std::string> SwitchNames(const std::string& element) {
 }
 
 // Appends the items that one argument must give, or returns false when it is
-// one whose reading the rebuild leaves to the user: a quotation mark, or a
-// switch group with an empty or blank name.
-bool ExpectElement(const std::string& element, bool isProgram, std::vector<std::string>& out) {
-  if (element.find('"') != std::string::npos) return false;
-  const char first = isProgram || element.empty() ? 0 : element[0];
+// one whose reading the rebuild leaves to the user: a switch group with a
+// blank name, or with an empty name that a value follows. An argument that
+// holds a quotation mark is left out (and added to `uncarried`); the
+// program's name loses its quotation marks.
+bool ExpectElement(std::string element, bool isProgram, std::vector<std::string>& out,
+                   std::vector<std::string>& uncarried) {
+  if (isProgram) {
+    element.erase(std::remove(element.begin(), element.end(), '"'), element.end());
+    out.push_back("a:" + element);
+    return true;
+  }
+  if (element.find('"') != std::string::npos) {
+    uncarried.push_back(element);
+    return true;
+  }
+  const char first = element.empty() ? 0 : element[0];
   const std::vector<std::string> names =
       first == '-' || first == '/' ? SwitchNames(element) : std::vector<std::string>();
+  const size_t colon = element.find(':');
   bool group = first == '-';
   if (first == '/') {
-    group = true;
+    // No further "/" before the value, or nothing but switch words.
+    group = element.substr(0, colon).find('/', 1) == std::string::npos;
+    bool onlySwitches = true;
     for (std::string name : names) {
       for (char& c : name) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-      group = group && (name == "i" || name == "b" || name == "nologo" || name == "c" ||
-                        name == "n" || name == "?" || name == "help" || name == "version" ||
-                        name == "e");
+      onlySwitches = onlySwitches && (name.empty() || name == "i" || name == "b" ||
+                                      name == "nologo" || name == "c" || name == "n" ||
+                                      name == "?" || name == "help" || name == "version" ||
+                                      name == "e");
     }
+    group = group || onlySwitches;
   }
   if (!group) {
     out.push_back("a:" + element);
     return true;
   }
-  const size_t colon = element.find(':');
   const std::string value = colon == std::string::npos ? "" : element.substr(colon + 1);
+  if (names.back().empty() && colon != std::string::npos) return false;
   for (size_t i = 0; i < names.size(); ++i) {
-    if (names[i].empty() || names[i].find_first_of(" \t\r\n") != std::string::npos) return false;
+    if (names[i].find_first_of(" \t\r\n") != std::string::npos) return false;
+    if (names[i].empty()) continue;  // the tokenizer skips a lone prefix
     out.push_back("s:" + names[i] + "=" + (i + 1 == names.size() ? value : ""));
   }
   return true;
@@ -107,14 +125,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     start = end + 1;
   }
   std::vector<const char*> argv;
-  std::vector<std::string> expected;
+  std::vector<std::string> expected, expectedUncarried;
   bool checkable = true;
   for (size_t i = 0; i < elements.size(); ++i) {
     argv.push_back(elements[i].c_str());
-    checkable = checkable && ExpectElement(elements[i], i == 0, expected);
+    checkable = checkable && ExpectElement(elements[i], i == 0, expected, expectedUncarried);
   }
-  const std::string rebuilt = BuildCommandLine(static_cast<int>(argv.size()), argv.data());
+  std::vector<std::string> uncarried;
+  const std::string rebuilt =
+      BuildCommandLine(static_cast<int>(argv.size()), argv.data(), &uncarried);
   const std::vector<std::string> read = ReadItems(ClString(rebuilt.c_str()));
-  if (checkable) FUZZ_CHECK(read == expected);
+  // No quotation mark reaches the line but the ones that quote.
+  FUZZ_CHECK(std::count(rebuilt.begin(), rebuilt.end(), '"') % 2 == 0);
+  if (checkable) FUZZ_CHECK(read == expected && uncarried == expectedUncarried);
   return 0;
 }

@@ -3,6 +3,7 @@
 // fault arrives where a real one would: inside a function of the run.
 #include "app/fault_hooks.h"
 
+#include "base/string.h"
 #include "winapi/winapi.h"
 
 namespace {
@@ -10,6 +11,7 @@ namespace {
 // Volatile, so that the compiler neither sees the null pointer (and turns
 // the access into a trap of its own) nor folds the division.
 int* volatile nullPointer = nullptr;
+const char* volatile nullString = nullptr;
 void (*volatile nullFunction)() = nullptr;
 volatile int zero = 0;
 const char kReadOnly[4096] = "read-only";
@@ -21,6 +23,14 @@ volatile unsigned recursionLimit = ~0u;
 #define FAULT_MAKER __attribute__((no_sanitize("undefined")))
 FAULT_MAKER int DivideByZero() { return 1 / zero; }
 FAULT_MAKER int ReadNull() { return *nullPointer; }
+// Inside the C library, called from a frame with cleanups: the library's
+// functions throw nothing, so that frame's call-site table has no entry for
+// the call and the exception cannot unwind through it.
+FAULT_MAKER int ReadNullInLibrary() {
+  ClString text("cleaned up");
+  text.Append(nullString, static_cast<DWORD>(strlen(nullString)));
+  return static_cast<int>(text.GetLength());
+}
 FAULT_MAKER int WriteNull() { return *nullPointer = 1; }
 FAULT_MAKER int WriteReadOnlyPage() { return *readOnlyPage = 'w'; }
 FAULT_MAKER int CallNull() {
@@ -55,6 +65,7 @@ struct Fault {
 const Fault kFaults[] = {
     {"divide-by-zero", DivideByZero},
     {"null-read", ReadNull},
+    {"null-read-in-library", ReadNullInLibrary},
     {"null-write", WriteNull},
     {"write-read-only-page", WriteReadOnlyPage},
     {"call-null", CallNull},

@@ -6,4 +6,5 @@
 // names: divide-by-zero, null-read, null-write, write-read-only-page,
 // call-null, stack-overflow, illegal-instruction or breakpoint. Returns
 // without effect when the variable is not set or names none of them.
+// null-read-in-library faults inside a C library function.
 void MakeRequestedFault();

@@ -57,7 +57,8 @@ DWORD ParseBuildNumber(const ClString& text, const ClString& headerFile) {
   const ClString number = tail.GetText();
   DWORD value = 0;
   if (!ScanUnsigned(number.GetText(), value))
-    throw new ClException(ClMessage(ClString(IDS_BAD_BUILD_NUMBER, number.GetText())));
+    throw new ClException(
+        ClMessage(ClString(IDS_BAD_BUILD_NUMBER, VisibleText(number.GetText()).GetText())));
   return value;
 }
 

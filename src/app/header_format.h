@@ -10,8 +10,8 @@ constexpr DWORD kHeaderBytesRead = 256;
 // The build number of the first line of `text` (up to its first LF, then
 // its first CR): "// " and a decimal number. Throws ClException with
 // "Error parsing file" (naming `headerFile`) when the line does not begin
-// with "// ", or "Error! Bad build number" with the trimmed rest when no
-// number follows.
+// with "// ", or "Error! Bad build number" with the trimmed rest (its
+// control characters made visible) when no number follows.
 DWORD ParseBuildNumber(const ClString& text, const ClString& headerFile);
 
 // The "%u" scan of the C run time with one meaning on every platform:

@@ -93,6 +93,16 @@ bool IsLetterOrUnderscore(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
 }
 
+// Names that no #define can take: the preprocessor's own words, and the
+// operator names of C++.
+const char* const kPreprocessorWords[] = {
+    "defined",       "_Pragma",           "__VA_ARGS__",         "__VA_OPT__",
+    "__has_include", "__has_include_next", "__has_cpp_attribute", "__has_c_attribute",
+    "__has_embed",   "and",                "and_eq",              "bitand",
+    "bitor",         "compl",              "not",                 "not_eq",
+    "or",            "or_eq",              "xor",                 "xor_eq",
+};
+
 }  // namespace
 
 ItemOutcome ApplyCommandLineItem(const ClCommandLine& items, CounterOptions& options,
@@ -108,6 +118,9 @@ bool IsValidBuildName(const ClString& name) {
   if (!IsLetterOrUnderscore(*p)) return false;
   for (++p; *p; ++p) {
     if (!IsLetterOrUnderscore(*p) && !(*p >= '0' && *p <= '9')) return false;
+  }
+  for (const char* word : kPreprocessorWords) {
+    if (strcmp(name.GetText(), word) == 0) return false;
   }
   return true;
 }

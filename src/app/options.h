@@ -20,7 +20,8 @@ ItemOutcome ApplyCommandLineItem(const ClCommandLine& items, CounterOptions& opt
                                  bool& showBanner);
 
 // A macro name that can stand in #define lines and a batch SET line: a C
-// identifier.
+// identifier that is no word of the preprocessor (defined, __VA_ARGS__...)
+// and no operator name of C++ (and, or...).
 bool IsValidBuildName(const ClString& name);
 // A file name that puts nothing but its name into the generated files: no
 // control characters.

@@ -107,6 +107,8 @@ TEST(Options, NamesThatWouldBreakTheGeneratedFiles) {
       {"tw v.h \"X&del *\"", true}, {"tw v.h \"A B\"", true},  {"tw v.h X-Y", true},
       {"tw \"a\nb.h\"", true},      {"tw /b:\"x\ty.bat\"", true}, {"tw /e:\"x\ny\"", true},
       {"tw \"my folder/v.h\"", false},
+      {"tw v.h defined", true},     {"tw v.h __VA_ARGS__", true}, {"tw v.h xor", true},
+      {"tw v.h Defined", false},    {"tw v.h defined_", false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(c.bad, Count(ParseLine(c.line), ItemOutcome::kBad) > 0) << c.line;

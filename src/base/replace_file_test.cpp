@@ -30,9 +30,11 @@ DWORD ThrownCode(Step step, const ClString& target) {
 
 TEST_F(ReplaceFileTest, CreatesAndReplacesWholeFilesLeavingNothingBehind) {
   for (const char* text : {"first, and longer", "2nd", ""}) {
-    ClFileReplacement write;
-    write.Claim(Path("a.h"));
-    write.Commit(text, static_cast<DWORD>(strlen(text)));
+    {
+      ClFileReplacement write;  // holds the new file until it ends
+      write.Claim(Path("a.h"));
+      write.Commit(text, static_cast<DWORD>(strlen(text)));
+    }
     EXPECT_EQ(text, Content("a.h"));
   }
   EXPECT_EQ(1u, FilesInFolder());

@@ -345,3 +345,18 @@ const char* FindLastByte(const char* p, DWORD n, char c) {
 int CompareText(const char* a, const char* b, int lengthA, int lengthB, DWORD flags) {
   return CompareStringA(LOCALE_USER_DEFAULT, flags, a, lengthA, b, lengthB) - CSTR_EQUAL;
 }
+
+ClString VisibleText(const char* text) {
+  ClString visible;
+  const char* start = text;
+  for (const char* p = text;; ++p) {
+    const unsigned char c = static_cast<unsigned char>(*p);
+    if (c == 0 || ((c < 0x20 && c != '\t') || c == 0x7F)) {
+      visible.Append(start, static_cast<DWORD>(p - start));
+      if (c == 0) return visible;
+      const char caret[] = {'^', static_cast<char>(c ^ 0x40)};
+      visible.Append(caret, 2);
+      start = p + 1;
+    }
+  }
+}

@@ -136,4 +136,18 @@ TEST(CompareText, ComparesLikeTheLocale) {
   EXPECT_EQ(0, CompareText("abcX", "abcY", 3, 3));
 }
 
+TEST(VisibleText, ShowsControlCharactersButTabInCaretNotation) {
+  const struct {
+    const char* text;
+    const char* shown;
+  } kCases[] = {
+      {"", ""},
+      {"12 x\t7", "12 x\t7"},
+      {"\x1b]0;title\a\x1b[2J", "^[]0;title^G^[[2J"},
+      {"a\rb\nc\x7f", "a^Mb^Jc^?"},
+      {"\x01\x1f\xc3\xa9", "^A^_\xc3\xa9"},  // text beyond ASCII stays as it is
+  };
+  for (const auto& c : kCases) EXPECT_STREQ(c.shown, VisibleText(c.text).GetText()) << c.shown;
+}
+
 }  // namespace

@@ -58,7 +58,7 @@ void ClComException::AddErrorInfo(IUnknown* object, REFIID iid) {
     ClString text = LoadedText(IDS_ADDITIONAL_ERROR_INFO);
     ClString narrow;
     description.ToString(narrow);
-    text.Append(narrow);
+    text.Append(VisibleText(narrow.GetText()));
     AddMessage(text);
   } catch (ClException* failure) {
     delete failure;

@@ -61,7 +61,7 @@ bool SourceSafeSession::CheckOut(const ClString& fileName, UINT notInProject) {
     ClString narrow;
     project.ToString(narrow);
     ClString line;
-    FormatResString(line, IDS_CURRENT_VSS_PROJECT, narrow.GetText());
+    FormatResString(line, IDS_CURRENT_VSS_PROJECT, VisibleText(narrow.GetText()).GetText());
     PrintLine(line);
     if (Search(project.Get())) return true;
   }
@@ -121,7 +121,7 @@ bool SourceSafeSession::SearchStep() {
   result = item->get_LocalSpec(localPath.Receive());
   if (FAILED(result)) throw new ClComException(result, item.Get(), IID_IVSSItem);
   const WCHAR* local = localPath.Get() ? localPath.Get() : WIDE("");
-  if (CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, local,
+  if (CompareStringW(LOCALE_USER_DEFAULT, kPathCompareFlags, local,
                      static_cast<int>(localPath.GetLength()), wantedPath.GetText(),
                      static_cast<int>(wantedPath.GetLength())) != CSTR_EQUAL) {
     return false;

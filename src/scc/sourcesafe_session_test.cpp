@@ -231,20 +231,22 @@ TEST_F(SessionTest, SearchesTheCurrentProjectThenTheDatabaseBreadthFirstOnOneCon
   EXPECT_EQ(Held(), Names{});
 }
 
-TEST_F(SessionTest, TakesTheFirstFullPathMatchLevelByLevelIgnoringCase) {
+// Linux file names differ by letter case: a working copy that differs only
+// in case is another file.
+TEST_F(SessionTest, TakesTheFirstFullPathMatchLevelByLevelWhereCaseCounts) {
   const WString wanted = FullPathOf("counter.h");
   WString upper = wanted;
   for (WCHAR& c : upper) c = c >= 'a' && c <= 'z' ? WCHAR(c - 'a' + 'A') : c;
   Fake deep{"deep", 1, wanted}, longer{"longer", 1, wanted + WIDE("x")}, top{"top", 1, upper},
-      odd{"odd", 7, wanted};
-  sub.children = {&deep};
+      odd{"odd", 7, wanted}, later{"later", 1, wanted};
+  sub.children = {&deep, &later};
   app.children = {&sub, nullptr, &odd, &longer, &top};
   SourceSafeSession session;
   EXPECT_TRUE(session.CheckOut("./counter.h"));
-  EXPECT_EQ(top.checkouts, 1);
-  EXPECT_EQ(deep.checkouts + odd.checkouts + longer.checkouts, 0);
-  EXPECT_EQ(deep.references, 0u);  // the search's end released what was still queued
-  EXPECT_EQ(walk, (Names{"app", "sub", "odd", "longer", "top"}));
+  EXPECT_EQ(deep.checkouts, 1);
+  EXPECT_EQ(top.checkouts + odd.checkouts + longer.checkouts + later.checkouts, 0);
+  EXPECT_EQ(later.references, 0u);  // the search's end released what was still queued
+  EXPECT_EQ(walk, (Names{"app", "sub", "odd", "longer", "top", "deep"}));
 }
 
 TEST_F(SessionTest, ThrowsEachFailureWithTheServersDescriptionUnderItsOwnMessage) {

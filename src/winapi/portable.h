@@ -50,3 +50,13 @@ struct StackWalkRecord {
 // the caller walks that chain itself.
 uint32_t WalkStackFrom(const void* start, StackWalkRecord* records, uint32_t capacity);
 constexpr uint32_t kNoStackUnwinder = 0xFFFFFFFF;
+
+// The `index`-th argument that the process's command line could not carry,
+// or null past the last. Linux rebuilds the line from arguments and cannot
+// quote a double quote, so it leaves out every argument that holds one;
+// Windows reads the line as typed and misses none.
+#ifdef _WIN32
+inline const char* UncarriedArgument(size_t) { return nullptr; }
+#else
+const char* UncarriedArgument(size_t index);
+#endif

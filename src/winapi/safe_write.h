@@ -55,7 +55,7 @@ class SafeWrite {
   SafeWrite() = default;
   SafeWrite(const SafeWrite&) = delete;
   SafeWrite& operator=(const SafeWrite&) = delete;
-  ~SafeWrite();
+  ~SafeWrite() { Release(); }
 
   // Step 1 for `target`. False when another run holds the claim or the names
   // cannot be looked at; a claim file that cannot be made is no failure.
@@ -81,7 +81,10 @@ class SafeWrite {
   using File = int;
   static constexpr File kNoFile = -1;
 #endif
-  bool Fail(Step step);
+  bool Fail(Step step) {
+    failedStep_ = step;
+    return false;
+  }
   bool WriteInPlace(const void* data, size_t size);
   bool Replace(const void* data, size_t size);
   void Release();

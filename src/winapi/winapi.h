@@ -32,6 +32,9 @@
 // Wide literals: WCHAR is wchar_t on Windows and char16_t on Linux.
 #define WIDE(s) L##s
 
+// The CompareString flags under which two paths name the same file.
+constexpr DWORD kPathCompareFlags = NORM_IGNORECASE;
+
 #else  // Linux: our layer.
 
 #include "winapi/linux/types.h"
@@ -39,6 +42,9 @@
 #include "winapi/linux/api.h"
 
 #define WIDE(s) u##s
+
+// Letter case tells file names apart here.
+constexpr DWORD kPathCompareFlags = 0;
 
 #endif
 

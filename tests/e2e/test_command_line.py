@@ -1,4 +1,4 @@
-"""The command line: switches, usage, bad items; unknown switches use "-" ("/x" is a Linux path)."""
+"""The command line: switches, usage, bad items."""
 
 import os
 
@@ -18,6 +18,7 @@ class Defaults(ToolTestCase):
         for args, banner in [(["/NOLOGO"], b""),
                              (["-nologo"], b""),
                              (["/nologo/i/c"], b""),  # three switches; /i asks nothing here
+                             (["//NOLOGO"], b""),  # an empty name between prefixes is skipped
                              (["-i:yes"], BANNER)]:  # a value of a switch other than /b: ignored
             with self.subTest(args=args):
                 self.setUp()
@@ -101,7 +102,10 @@ class UsageAndBadItems(ToolTestCase):
                 (["x.h", "MY BUILD"], [b"Invalid build name: MY BUILD"]),
                 (["a\x01b.h"], [b"Invalid file name: a\x01b.h"]),
                 (["/b:x\x02y"], [b"Invalid file name: x\x02y"]),
-                (["a\x7fb", "9X"], [b"Invalid file name: a\x7fb", b"Invalid build name: 9X"])]:
+                (["a\x7fb", "9X"], [b"Invalid file name: a\x7fb", b"Invalid build name: 9X"]),
+                # A mistyped switch, never a file at the root; a word of the preprocessor.
+                (["/nolgo", "x.h", "defined"],
+                 [b"Unknown key: nolgo", b"Invalid build name: defined"])]:
             with self.subTest(args=args):
                 self.setUp()
                 self.write("Tickwright.h", header(5))
@@ -110,3 +114,13 @@ class UsageAndBadItems(ToolTestCase):
                 self.assertEqual((1, expected), (result.code, result.out))
                 self.assertEqual((["Tickwright.h"], header(5)),
                                  (self.listing(), self.read("Tickwright.h")))
+
+    def test_an_argument_with_a_double_quote_is_refused(self):
+        if on_windows():
+            self.skipTest("Windows reads the command line as typed")
+        # No Windows command line can carry it: it would swallow the arguments after it.
+        result = self.run_tool('a"b', "/nologo", '"')
+        self.assertEqual((1, b'Bad command line! An argument cannot hold a double quote: a"b\r\n'
+                          b'Bad command line! An argument cannot hold a double quote: "\r\n'),
+                         (result.code, result.out))
+        self.assertEqual([], self.listing())

@@ -30,7 +30,10 @@ class FirstLine(ToolTestCase):
                 (b"//", parse_error),
                 (b"// \n#define X 1\n", b'Error! Bad build number: ""'),
                 (b"//   x7  \r#define X 1\r", b'Error! Bad build number: "x7"'),  # CR alone ends it
-                (b"// " + b" " * 260 + b"9", b'Error! Bad build number: ""')]:
+                (b"// " + b" " * 260 + b"9", b'Error! Bad build number: ""'),
+                # A terminal would act on these: they are shown, not sent.
+                (b"// \x1b]0;pwned\x07\x1b[2J\x7f\n",
+                 b'Error! Bad build number: "^[]0;pwned^G^[[2J^?"')]:
             with self.subTest(text=text[:40]):
                 self.setUp()
                 self.write("Tickwright.h", text)

@@ -27,6 +27,7 @@ class HelpAndVersion(ToolTestCase):
                 (["--HELP", "/i"], 0, HELP),  # the first such switch ends the parsing
                 (["-Help"], 0, HELP),
                 (["-/help"], 0, HELP),
+                (["//HELP"], 0, HELP),
                 (["/nologo/help"], 0, HELP),
                 (["--version"], 0, BANNER),
                 (["/nologo", "-VERSION", "--help"], 0, BANNER),  # the banner even under /nologo

@@ -5,14 +5,18 @@
 #include <stddef.h>
 
 #include <string>
+#include <vector>
 
 // One line that the program's tokenizer reads back to the items the user
-// gave: argv[0] in double quotes; an element starting with "-", or with "/"
-// when every switch name in it is a switch word of the tool, as written but
-// with everything after its first ":" in double quotes; any other element
-// (the empty one too) in double quotes; an element holding a double quote as
-// written. Elements are joined by one blank.
-std::string BuildCommandLine(int argc, const char* const* argv);
+// gave: argv[0] in double quotes, without any double quote it holds; an
+// element starting with "-", or with "/" when every switch name in it is a
+// switch word of the tool or no further "/" comes before its first ":", as
+// written but with everything after that ":" in double quotes; any other
+// element (the empty one too) in double quotes. Elements are joined by one
+// blank. An element after argv[0] that holds a double quote cannot be
+// carried: it is left out, and added to `uncarried` when given.
+std::string BuildCommandLine(int argc, const char* const* argv,
+                             std::vector<std::string>* uncarried = nullptr);
 
 // Where, in `line`, the command line that WinMain receives starts: after the
 // program name (quoted or not) and the blanks that follow it.

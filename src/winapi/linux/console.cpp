@@ -10,10 +10,15 @@
 // - ENABLE_PROCESSED_INPUT is always on: signals stay on, so Ctrl-C still
 //   interrupts the program.
 // - ReadConsoleA reads one byte per call, however many are asked for.
+// - A standard descriptor that is closed at start, or whose handle is
+//   closed, is held by a descriptor that leads nowhere, and its handle is
+//   absent (null), as Windows gives no handle in its place.
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -114,6 +119,38 @@ bool IsInputConsole(const FileHandle& console) {
   return flags >= 0 && (flags & O_ACCMODE) == O_RDONLY;
 }
 
+// Puts a descriptor that leads nowhere at `fd`, so that no file opened later
+// gets that number: /dev/null, or an eventfd where /dev/null cannot be
+// opened. Neither is inherited, so a child finds the descriptor closed.
+bool HoldDescriptor(int fd) {
+  int holder = sys.open("/dev/null", O_RDWR | O_CLOEXEC, 0);
+  if (holder < 0) holder = eventfd(0, EFD_CLOEXEC);
+  if (holder < 0) {
+    SetLastErrorFromErrno(errno);
+    return false;
+  }
+  if (holder == fd) return true;
+  const bool held = dup3(holder, fd, O_CLOEXEC) == fd;
+  if (!held) SetLastErrorFromErrno(errno);
+  sys.close(holder);
+  return held;
+}
+
+std::atomic<bool> standardAbsent[3];
+
+struct StandardHandle : FileHandle {
+  // The descriptor stays taken: a file opened later would otherwise receive
+  // everything printed.
+  bool Close() override {
+    if (fd < 0) return true;
+    const int closed = fd;
+    fd = -1;
+    standardAbsent[closed] = true;
+    return HoldDescriptor(closed);
+  }
+  bool IsStatic() const override { return true; }
+};
+
 void SetFlag(tcflag_t* flags, tcflag_t flag, bool on) {
   if (on)
     *flags |= flag;
@@ -212,20 +249,29 @@ HANDLE WINAPI GetStdHandle(DWORD which) {
       return INVALID_HANDLE_VALUE;
   }
   // Never destroyed: exit-time code may still print through them.
-  static FileHandle* const handles = [] {
-    auto* standard = new FileHandle[3];
-    for (int i = 0; i < 3; ++i) {
-      standard[i].fd = i;
-      standard[i].standard = true;
-    }
+  static StandardHandle* const handles = [] {
+    auto* standard = new StandardHandle[3];
+    for (int i = 0; i < 3; ++i) standard[i].fd = i;
     return standard;
   }();
+  // As Windows: no such handle, no error.
   struct stat st;
-  if (sys.fstat(fd, &st) != 0) return nullptr;  // as Windows: no such handle, no error
-  // CloseHandle leaves the object without its descriptor; a reopened one is
-  // that standard handle again.
-  if (handles[fd].fd != fd) handles[fd].fd = fd;
+  if (standardAbsent[fd] || sys.fstat(fd, &st) != 0) return nullptr;
   return &handles[fd];
+}
+
+void ReserveStandardHandles() {
+  // One call for the three: a closed descriptor answers POLLNVAL at once.
+  struct pollfd standard[3] = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}};
+  int result;
+  do result = poll(standard, 3, 0);
+  while (result < 0 && errno == EINTR);
+  if (result < 0) return;
+  for (const struct pollfd& descriptor : standard) {
+    if (!(descriptor.revents & POLLNVAL)) continue;
+    standardAbsent[descriptor.fd] = true;
+    HoldDescriptor(descriptor.fd);
+  }
 }
 
 BOOL WINAPI GetConsoleMode(HANDLE console, LPDWORD mode) {

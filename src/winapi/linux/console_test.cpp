@@ -1,4 +1,5 @@
-// Tests of the Linux layer's console, message boxes and threads; terminals are pseudo-terminals.
+// Tests of the Linux layer's console, standard handles, message boxes and threads; terminals are
+// pseudo-terminals.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdio.h>
@@ -15,6 +16,7 @@
 
 #include "console/console_test_child.h"
 #include "winapi/linux/api.h"
+#include "winapi/linux/handles.h"
 
 namespace {
 
@@ -90,6 +92,30 @@ TEST(MessageBoxTest, WithoutATerminalShowsItsTextOnStandardErrorAndFails) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << output;
   EXPECT_EQ(output, "Error\nDisk full.\n");
+}
+
+// A standard descriptor closed at start, or whose handle the program
+// closes, stays taken: a file opened later would receive what is printed.
+TEST(StandardHandleTest, AClosedOneIsAbsentAndNoFileTakesItsDescriptor) {
+  fflush(nullptr);
+  pid_t child = fork();
+  if (child == 0) {
+    close(STDOUT_FILENO);
+    ReserveStandardHandles();
+    int failures = 0;
+    if (GetStdHandle(STD_OUTPUT_HANDLE)) failures |= 1;
+    if (!CloseHandle(GetStdHandle(STD_ERROR_HANDLE)) || GetStdHandle(STD_ERROR_HANDLE))
+      failures |= 2;
+    FileHandle* file = FileHandleFrom(
+        CreateFileA("/dev/null", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file || file->fd <= STDERR_FILENO) failures |= 4;
+    if (!GetStdHandle(STD_INPUT_HANDLE)) failures |= 8;
+    _exit(failures);
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "mask of failures";
 }
 
 DWORD WINAPI ReturnParameterLater(LPVOID parameter) {

@@ -1,11 +1,20 @@
 // The process entry of the Linux build: main() in the shape of a Windows
 // program's start-up, handing WinMain the command line after the program name.
+#include <signal.h>
+
 #include "winapi/linux/api.h"
 #include "winapi/linux/command_line.h"
+#include "winapi/linux/handles.h"
 
 // argv was taken before main ran (see GetCommandLineA); WinMain gets the
 // same line that GetCommandLineA returns, without the program name.
 int main(int, char**) {
+  ReserveStandardHandles();
+  // A write to a pipe without a reader, or beyond the file size limit, fails
+  // on Windows (ERROR_NO_DATA, ERROR_FILE_TOO_LARGE); here it would end the
+  // process by a signal, with no report and whatever was half written.
+  signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
   LPSTR line = GetCommandLineA();
   return WinMain(GetModuleHandleA(nullptr), nullptr, line + CommandLineTailOffset(line),
                  SW_SHOWDEFAULT);

@@ -151,8 +151,12 @@ class GuardedStack {
     total_ = total;
     return true;
   }
+  // Never the stack we stand on: the unwinder calls std::terminate on the
+  // throw stack when a fault cannot be unwound, and the process may exit
+  // from there.
   void Free() {
-    if (base_) munmap(base_, total_);
+    if (!base_ || Holds(reinterpret_cast<uintptr_t>(__builtin_frame_address(0)))) return;
+    munmap(base_, total_);
     base_ = nullptr;
   }
   char* Low() const { return base_ + PageSize(); }

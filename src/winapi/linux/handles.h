@@ -17,9 +17,7 @@ struct LinuxHandle {
 struct FileHandle : LinuxHandle {
   int fd = -1;
   std::string deleteOnClosePath;  // FILE_FLAG_DELETE_ON_CLOSE: unlinked at close
-  bool standard = false;          // one of the three standard handles
   bool Close() override;
-  bool IsStatic() const override { return standard; }
 };
 
 // The layer object behind a handle, or null (last error ERROR_INVALID_HANDLE)
@@ -27,3 +25,10 @@ struct FileHandle : LinuxHandle {
 LinuxHandle* LinuxHandleFrom(HANDLE handle);
 // The file behind a handle, or null with ERROR_INVALID_HANDLE.
 FileHandle* FileHandleFrom(HANDLE handle);
+
+// Called once at start, before anything opens a file: a closed standard
+// descriptor would be the number of the next file opened, and all that is
+// printed would go into that file. Each closed one is held by a descriptor
+// that leads nowhere, and GetStdHandle gives null for it, as Windows gives
+// a program started without that handle.
+void ReserveStandardHandles();

@@ -4,7 +4,8 @@
 // Where Linux differs:
 // - Linux hands argv over already split; GetCommandLineA rebuilds one line
 //   that the program's tokenizer reads back to the same items
-//   (command_line.h).
+//   (command_line.h). An argument that holds a double quote cannot be put on
+//   that line: it is left out, and UncarriedArgument names it.
 // - GetVersionExA reports Windows XP (NT 5.1), the system the program was
 //   written for, so that it picks the thread's code page, which is UTF-8 here.
 // - A module is the executable or a shared object; its handle is its load
@@ -29,6 +30,7 @@
 #include "winapi/linux/api.h"
 #include "winapi/linux/command_line.h"
 #include "winapi/linux/syscalls.h"
+#include "winapi/portable.h"
 
 namespace {
 
@@ -39,12 +41,17 @@ std::string& CapturedLine() {
   return line;
 }
 
+std::vector<std::string>& UncarriedArguments() {
+  static std::vector<std::string> arguments;
+  return arguments;
+}
+
 // glibc passes the program's arguments to .init_array functions, so the layer
 // has them without main's help. The line is built at once: later code (a test
 // framework, say) may rearrange argv in place. Should a constructor ask for
 // the command line before this ran, it is read from /proc instead.
 void CaptureArguments(int argc, char** argv, char**) {
-  if (argv) CapturedLine() = BuildCommandLine(argc, argv);
+  if (argv) CapturedLine() = BuildCommandLine(argc, argv, &UncarriedArguments());
 }
 [[gnu::used, gnu::section(".init_array")]] void (*captureArguments)(int, char**,
                                                                     char**) = CaptureArguments;
@@ -65,15 +72,19 @@ bool IsSwitchWord(const std::string& name) {
   return false;
 }
 
-// Whether an element that begins with "/" names only switches of the tool, as
-// the tokenizer would split it: names run up to the next "/", "-" or ":".
-// Anything else (/usr/include, /tmp, / alone) is a path.
+// Whether an element that begins with "/" is a switch group: when it names
+// only switches of the tool, as the tokenizer splits it (names run up to the
+// next "/", "-" or ":"; an empty name is skipped), or when no further "/"
+// comes before its value, so that a mistyped switch (/nolgo) is reported and
+// never made a file at the root. Anything else (/usr/include/x.h) is a path.
 bool IsSlashSwitchGroup(const std::string& element) {
   std::string names = element.substr(0, element.find(':'));
+  if (names.find('/', 1) == std::string::npos) return true;
   size_t start = 1;
   while (true) {
     size_t end = names.find_first_of("/-", start);
-    if (!IsSwitchWord(names.substr(start, end - start))) return false;
+    std::string name = names.substr(start, end - start);
+    if (!name.empty() && !IsSwitchWord(name)) return false;
     if (end == std::string::npos) return true;
     start = end + 1;
   }
@@ -87,26 +98,28 @@ void AppendQuoted(std::string& line, const std::string& text) {
 
 // A value keeps its "/", "-" and blanks only inside quotation marks. An
 // empty value is quoted too, or the tokenizer would take the next element
-// as the value.
+// as the value. Prefixes at the end name nothing: the tokenizer ignores a
+// lone prefix only before another prefix, a colon or the end of the line,
+// and would take the next element as its name.
 void AppendSwitchGroup(std::string& line, const std::string& element) {
   size_t colon = element.find(':');
   if (colon == std::string::npos) {
-    line += element;
+    line.append(element, 0, element.find_last_not_of("/-") + 1);
     return;
   }
   line.append(element, 0, colon + 1);
   AppendQuoted(line, element.substr(colon + 1));
 }
 
-void AppendElement(std::string& line, const std::string& element, bool isProgram) {
-  // The tokenizer has no escape for a quotation mark: the user wrote it for
-  // the tokenizer, so it gets what was written.
-  if (element.find('"') != std::string::npos) {
-    line += element;
-  } else if (!isProgram && !element.empty() &&
-             (element[0] == '-' || (element[0] == '/' && IsSlashSwitchGroup(element)))) {
+// Appends one element after a blank, or nothing for a group of prefixes alone.
+void AppendElement(std::string& line, const std::string& element) {
+  if (!element.empty() &&
+      (element[0] == '-' || (element[0] == '/' && IsSlashSwitchGroup(element)))) {
+    if (element.find_first_not_of("/-") == std::string::npos) return;
+    line += ' ';
     AppendSwitchGroup(line, element);
   } else {
+    line += ' ';
     AppendQuoted(line, element);
   }
 }
@@ -154,7 +167,8 @@ std::string CommandLineFromProc() {
   }
   std::vector<const char*> argv;
   for (const std::string& element : elements) argv.push_back(element.c_str());
-  return BuildCommandLine(static_cast<int>(argv.size()), argv.data());
+  UncarriedArguments().clear();
+  return BuildCommandLine(static_cast<int>(argv.size()), argv.data(), &UncarriedArguments());
 }
 
 // --- Modules ----------------------------------------------------------------
@@ -346,13 +360,29 @@ size_t CopyThroughPipe(char* to, uintptr_t from, size_t size) {
 
 }  // namespace
 
-std::string BuildCommandLine(int argc, const char* const* argv) {
+std::string BuildCommandLine(int argc, const char* const* argv,
+                             std::vector<std::string>* uncarried) {
+  // The tokenizer has no escape for a quotation mark. The program's name is
+  // read as argument 0 and nothing else, so it just loses its quotes; any
+  // other element that holds one stays out of the line.
+  std::string program = argc > 0 && argv[0] ? argv[0] : "";
+  program.erase(std::remove(program.begin(), program.end(), '"'), program.end());
   std::string line;
-  for (int i = 0; i < argc; ++i) {
-    if (i > 0) line += ' ';
-    AppendElement(line, argv[i] ? argv[i] : "", i == 0);
+  AppendQuoted(line, program);
+  for (int i = 1; i < argc; ++i) {
+    const std::string element = argv[i] ? argv[i] : "";
+    if (element.find('"') != std::string::npos) {
+      if (uncarried) uncarried->push_back(element);
+      continue;
+    }
+    AppendElement(line, element);
   }
   return line;
+}
+
+const char* UncarriedArgument(size_t index) {
+  const std::vector<std::string>& arguments = UncarriedArguments();
+  return index < arguments.size() ? arguments[index].c_str() : nullptr;
 }
 
 size_t CommandLineTailOffset(const char* line) {

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "base/tokenizer.h"
 #include "winapi/linux/api.h"
@@ -27,21 +28,28 @@ namespace fs = std::filesystem;
 TEST(CommandLineTest, TheProgramsTokenizerReadsBackWhatTheUserMeant) {
   const struct {
     const char* element;
-    const char* read;  // switches as /name:value, arguments in brackets
+    const char* read;  // switches as /name:value, arguments in brackets; "" for none
   } kCases[] = {
       {"-b:out/vars.bat", "/b:out/vars.bat"},
       {"-b:", "/b:"},  // the next element stays an argument
       {"/b:a b", "/b:a b"},
       {"/nologo/I", "/nologo: /I:"},
+      {"//i", "/i:"},
+      {"/nolgo", "/nolgo:"},  // a mistyped switch, never a file at the root
       {"/nologo/Help", "/nologo: /Help:"},
-      {"/e:out/ci.env", "/e:out/ci.env"},
+      {"/nologo/E:out/ci.env", "/nologo: /E:out/ci.env"},
       {"/usr/include/x.h", "[/usr/include/x.h]"},
+      {"/nologo/x.h", "[/nologo/x.h]"},
       {"my file.h", "[my file.h]"},
       {"", "[]"},
+      {"/", ""},  // names nothing, and takes no name from the next element
+      {"a\"b", ""},  // no way to quote it: left out, and named
   };
   for (const auto& c : kCases) {
-    const char* argv[] = {"/usr/bin/tick-wright", c.element, "x.h"};
-    ClCommandLine items(ClString(BuildCommandLine(3, argv).c_str()));
+    // A quotation mark in the program's name cannot end its quoting early.
+    const char* argv[] = {"/usr/bin/tick-\"wright", c.element, "x.h"};
+    std::vector<std::string> uncarried;
+    ClCommandLine items(ClString(BuildCommandLine(3, argv, &uncarried).c_str()));
     std::string read;
     while (items.Next()) {
       read += items.switchName.IsEmpty()
@@ -49,7 +57,11 @@ TEST(CommandLineTest, TheProgramsTokenizerReadsBackWhatTheUserMeant) {
                   : "/" + std::string(items.switchName.GetText().GetText()) + ":" +
                         items.switchValue.GetText().GetText() + " ";
     }
-    EXPECT_EQ(read, "[/usr/bin/tick-wright] " + std::string(c.read) + " [x.h] ") << c.element;
+    const std::string item = *c.read ? std::string(c.read) + " " : "";
+    EXPECT_EQ(read, "[/usr/bin/tick-wright] " + item + "[x.h] ") << c.element;
+    const bool quoted = strchr(c.element, '"');
+    EXPECT_EQ(uncarried, quoted ? std::vector<std::string>{c.element} : std::vector<std::string>{})
+        << c.element;
   }
 }
 

@@ -286,8 +286,6 @@ bool TakeClaimFile(const std::string& name, int* claim) {
 
 }  // namespace
 
-SafeWrite::~SafeWrite() { Release(); }
-
 void SafeWrite::Release() {
   if (claimFile_ != kNoFile) {
     // Removed while still held, and only while the name still leads to our
@@ -304,11 +302,6 @@ void SafeWrite::Release() {
   if (lockedTarget_ != kNoFile) CloseKeepingErrno(lockedTarget_);
   lockedTarget_ = kNoFile;
   checked_ = exists_ = inPlace_ = committed_ = false;
-}
-
-bool SafeWrite::Fail(Step step) {
-  failedStep_ = step;
-  return false;
 }
 
 bool SafeWrite::Claim(const char* target) {

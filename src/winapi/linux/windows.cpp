@@ -10,7 +10,8 @@
 //   Enter the default button, Escape Cancel (or a lone OK); other keys ring
 //   the bell. Icons show nothing and the owner is ignored.
 // - Without a controlling terminal the caption and text go to standard error
-//   and the box fails (0), as a box that could not be shown.
+//   (when there is one) and the box fails (0), as a box that could not be
+//   shown.
 // - MessageBeep rings the terminal's bell whatever sound is asked for.
 #include <errno.h>
 #include <fcntl.h>
@@ -24,6 +25,7 @@
 #include <string_view>
 
 #include "winapi/linux/api.h"
+#include "winapi/linux/handles.h"
 #include "winapi/linux/last_error.h"
 #include "winapi/linux/syscalls.h"
 #include "winapi/linux/terminal.h"
@@ -192,7 +194,8 @@ int WINAPI MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
   std::lock_guard<std::mutex> lock(oneBoxAtATime);
   ControllingTerminal tty(O_RDWR);
   if (!tty.IsOpen()) {
-    WriteAll(STDERR_FILENO, body.data(), body.size());
+    if (FileHandle* standardError = FileHandleFrom(GetStdHandle(STD_ERROR_HANDLE)))
+      WriteAll(standardError->fd, body.data(), body.size());
     SetLastErrorFromErrno(tty.OpenError());
     return 0;
   }

@@ -75,8 +75,6 @@ std::string FolderOf(const std::string& path) {
 
 }  // namespace
 
-SafeWrite::~SafeWrite() { Release(); }
-
 void SafeWrite::Release() {
   if (claimFile_ != kNoFile) {
     // Removed while still held: another run cannot come in between.
@@ -85,11 +83,6 @@ void SafeWrite::Release() {
     claimFile_ = kNoFile;
   }
   checked_ = exists_ = inPlace_ = committed_ = false;
-}
-
-bool SafeWrite::Fail(Step step) {
-  failedStep_ = step;
-  return false;
 }
 
 bool SafeWrite::Claim(const char* target) {
