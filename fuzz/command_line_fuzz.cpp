@@ -85,7 +85,8 @@ bool ExpectElement(std::string element, bool isProgram, std::vector<std::string>
       for (char& c : name) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
       onlySwitches = onlySwitches && (name.empty() || name == "i" || name == "b" ||
                                       name == "nologo" || name == "c" || name == "n" ||
-                                      name == "?");
+                                      name == "?" || name == "help" || name == "version" ||
+                                      name == "e");
     }
     group = group || onlySwitches;
   }

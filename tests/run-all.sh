@@ -81,4 +81,41 @@ else
   step "Windows x86_64 tests: skipped (apt-get install wine wine64 to run them under Wine)"
 fi
 
+# Packages: the Debian package of the native build and a zip of each Windows
+# build. The package is linted; under CI (as root) it is installed with dpkg,
+# run from PATH and removed again, and nothing of it may be left. Each zip is
+# unpacked and its tool run under Wine.
+step "Packages: build"
+cmake --build --preset linux --target package
+zips=""
+for target in i686 x86_64; do
+  if [ -f "build/mingw-$target/CMakeCache.txt" ]; then
+    cmake --build --preset "mingw-$target" --target package
+    zips="$zips $(ls -t "$PWD/build/mingw-$target"/tickwright-*-windows-$target.zip | head -1)"
+  fi
+done
+
+if command -v lintian >/dev/null; then
+  step "Packages: lintian"
+  lintian --fail-on error,warning "$(ls -t build/linux/tickwright_*.deb | head -1)"
+elif [ "${CI:-}" = true ]; then
+  echo "lintian is missing; .ci/run installs it" >&2
+  exit 1
+else
+  step "Packages: lintian skipped (apt-get install lintian to run it)"
+fi
+
+install_deb=0
+if [ "${CI:-}" = true ] && [ "$(id -u)" = 0 ]; then install_deb=1; fi
+step "Packages: contents; install, run and removal (TICKWRIGHT_INSTALL_DEB=$install_deb); the zips under Wine"
+export WINEPREFIX="$PWD/build/wine" WINEDEBUG=-all
+if command -v wineserver >/dev/null; then mkdir -p "$WINEPREFIX"; wineserver -p || true; fi
+status=0
+deb=$(ls -t "$PWD"/build/linux/tickwright_*.deb | head -1)
+(cd tests/e2e && TICKWRIGHT_DEB="$deb" TICKWRIGHT_ZIPS="$zips" \
+  TICKWRIGHT_INSTALL_DEB=$install_deb PYTHONDONTWRITEBYTECODE=1 \
+  python3 -m unittest -v test_package) || status=$?
+if command -v wineserver >/dev/null; then wineserver -k || true; fi
+[ "$status" = 0 ] || exit "$status"
+
 step "All tests passed"

@@ -3,6 +3,7 @@
 #include "app/counter_header.h"
 
 #include "app/batch_file.h"
+#include "app/env_file.h"
 #include "app/header_format.h"
 #include "app/read_only.h"
 #include "base/file.h"
@@ -73,8 +74,11 @@ void UpdateBuildNumber(CounterOptions& options) {
   header.Check();
   ClFileReplacement batch;
   if (options.makeBatFile) PrepareBatchFile(options, batch);
+  ClFileReplacement env;
+  if (options.makeEnvFile) PrepareEnvFile(options, env);
 
   const ClString text = FormatHeaderText(number, options.headerFile, options.buildName);
   header.Commit(text.GetText(), text.GetLength());
   if (options.makeBatFile) WriteBatchFile(options, batch, number);
+  if (options.makeEnvFile) WriteEnvFile(options, env, number);
 }

@@ -13,15 +13,22 @@ bool Equals(const ClString& text, const char* literal, DWORD flags) {
 
 void Report(UINT id, const ClString& item) { ConsolePrint(ClString(id, item.GetText())); }
 
-ItemOutcome PrintUsage() {
+ItemOutcome PrintUsage(bool withAdditions) {
   ClString usage;
   LoadResString(usage, IDS_USAGE);
   ConsolePrint(usage);
+  // "?" keeps the text that scripts may compare; the switches added since
+  // come after it, only for --help.
+  if (withAdditions) {
+    ClString additions;
+    LoadResString(additions, IDS_USAGE_MORE);
+    ConsolePrint(additions);
+  }
   return ItemOutcome::kUsage;
 }
 
 ItemOutcome ApplyArgument(const ClString& text, LONG index, CounterOptions& options) {
-  if (Equals(text, "?", 0)) return PrintUsage();
+  if (Equals(text, "?", 0)) return PrintUsage(false);
   switch (index) {
     case 0:  // the program's own path
       return ItemOutcome::kAccepted;
@@ -56,14 +63,25 @@ ItemOutcome ApplySwitch(const ClString& name, const ClString& value, CounterOpti
     }
     options.makeBatFile = true;
     options.batFile = value;
+  } else if (Equals(name, "e", NORM_IGNORECASE)) {
+    if (!IsValidFileName(value)) {
+      Report(IDS_INVALID_FILE_NAME, value);
+      return ItemOutcome::kBad;
+    }
+    options.makeEnvFile = true;
+    options.envFile = value;
   } else if (Equals(name, "nologo", NORM_IGNORECASE)) {
     showBanner = false;
   } else if (Equals(name, "c", NORM_IGNORECASE)) {
     options.checkOut = true;
   } else if (Equals(name, "n", NORM_IGNORECASE)) {
     options.noIncrement = true;
+  } else if (Equals(name, "help", NORM_IGNORECASE)) {
+    return PrintUsage(true);
+  } else if (Equals(name, "version", NORM_IGNORECASE)) {
+    return ItemOutcome::kVersion;
   } else if (Equals(name, "?", 0)) {
-    return PrintUsage();
+    return PrintUsage(false);
   } else {
     Report(IDS_UNKNOWN_KEY, name);
     return ItemOutcome::kBad;

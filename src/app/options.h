@@ -8,12 +8,14 @@
 enum class ItemOutcome {
   kAccepted,  // applied (or ignored, as the program's own path)
   kBad,       // reported; parsing goes on, the run ends with 1
-  kUsage,     // "?": the usage text was printed; the run ends with 0
+  kUsage,     // "?" or --help: the usage text was printed; the run ends with 0
+  kVersion,   // --version: the run prints the banner alone and ends with 0
 };
 
 // Applies the item that `items` has just read: a positional argument or a
-// switch (/i, /b[:file], /nologo, /c, /n, "?", with "/" or "-", in any letter
-// case). Prints the message of a bad item or the usage text itself.
+// switch (/i, /b[:file], /e[:file], /nologo, /c, /n, "?", --help, --version,
+// with "/" or "-", in any letter case). Prints the message of a bad item or the usage text
+// itself.
 ItemOutcome ApplyCommandLineItem(const ClCommandLine& items, CounterOptions& options,
                                  bool& showBanner);
 

@@ -18,7 +18,8 @@ Parsed ParseLine(const char* line) {
   ClCommandLine items{ClString(line)};
   while (items.Next()) {
     parsed.outcomes.push_back(ApplyCommandLineItem(items, parsed.options, parsed.showBanner));
-    if (parsed.outcomes.back() == ItemOutcome::kUsage) break;
+    const ItemOutcome last = parsed.outcomes.back();
+    if (last == ItemOutcome::kUsage || last == ItemOutcome::kVersion) break;
   }
   return parsed;
 }
@@ -39,13 +40,15 @@ TEST(Options, NothingButTheProgram) {
 }
 
 TEST(Options, SwitchesInAnyCaseAndPrefix) {
-  Parsed p = ParseLine("tw /NOLOGO -I /c -n /b:out.cmd");
+  Parsed p = ParseLine("tw /NOLOGO -I /c -n /b:out.cmd -E:ci");
   EXPECT_FALSE(p.showBanner);
   EXPECT_TRUE(p.options.interactive);
   EXPECT_TRUE(p.options.checkOut);
   EXPECT_TRUE(p.options.noIncrement);
   EXPECT_TRUE(p.options.makeBatFile);
   EXPECT_STREQ("out.cmd", p.options.batFile.GetText());
+  EXPECT_TRUE(p.options.makeEnvFile);
+  EXPECT_STREQ("ci", p.options.envFile.GetText());
   EXPECT_EQ(0, Count(p, ItemOutcome::kBad));
 
   Parsed joined = ParseLine("tw /nologo/i/c");
@@ -89,6 +92,10 @@ TEST(Options, QuestionMarkEndsTheParsing) {
   EXPECT_FALSE(p.options.interactive);  // items after "?" are not read
   EXPECT_EQ(ItemOutcome::kUsage, ParseLine("tw a ?").outcomes.back());
   EXPECT_EQ(ItemOutcome::kUsage, ParseLine("tw -?").outcomes.back());
+  EXPECT_EQ(ItemOutcome::kUsage, ParseLine("tw --HELP /i").outcomes.back());
+  Parsed version = ParseLine("tw /zz //Version /i");
+  EXPECT_EQ(ItemOutcome::kVersion, version.outcomes.back());
+  EXPECT_FALSE(version.options.interactive);
 }
 
 TEST(Options, NamesThatWouldBreakTheGeneratedFiles) {
@@ -98,7 +105,8 @@ TEST(Options, NamesThatWouldBreakTheGeneratedFiles) {
   } cases[] = {
       {"tw v.h MY_BUILD_2", false}, {"tw v.h _x", false},      {"tw v.h 2X", true},
       {"tw v.h \"X&del *\"", true}, {"tw v.h \"A B\"", true},  {"tw v.h X-Y", true},
-      {"tw \"a\nb.h\"", true},      {"tw /b:\"x\ty.bat\"", true}, {"tw \"my folder/v.h\"", false},
+      {"tw \"a\nb.h\"", true},      {"tw /b:\"x\ty.bat\"", true}, {"tw /e:\"x\ny\"", true},
+      {"tw \"my folder/v.h\"", false},
       {"tw v.h defined", true},     {"tw v.h __VA_ARGS__", true}, {"tw v.h xor", true},
       {"tw v.h Defined", false},    {"tw v.h defined_", false},
   };

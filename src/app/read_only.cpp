@@ -1,4 +1,4 @@
-// The read-only test and the check-out flow of the header and batch file.
+// The read-only test and the check-out flow of the header and the side files.
 #include "app/read_only.h"
 
 #include <stdlib.h>
@@ -27,6 +27,19 @@ SourceSafeSession& SharedSession() {
   return *sharedSession;
 }
 
+// Each target's texts, in the order of Target.
+struct TargetTexts {
+  UINT checkingOut, notInCurrentProject, cannotCheckOut, readOnly;
+};
+const TargetTexts kTexts[] = {
+    {IDS_HEADER_READ_ONLY_CHECKING_OUT, IDS_NOT_IN_CURRENT_PROJECT, IDS_CANNOT_CHECKOUT,
+     IDS_HEADER_READ_ONLY},
+    {IDS_BAT_READ_ONLY_CHECKING_OUT, IDS_BAT_NOT_IN_CURRENT_PROJECT, IDS_CANNOT_CHECKOUT_BAT,
+     IDS_BAT_READ_ONLY},
+    {IDS_ENV_READ_ONLY_CHECKING_OUT, IDS_ENV_NOT_IN_CURRENT_PROJECT, IDS_CANNOT_CHECKOUT_ENV,
+     IDS_ENV_READ_ONLY},
+};
+
 void Print(UINT id) {
   ClString text;
   LoadResString(text, id);
@@ -44,18 +57,16 @@ void EnsureWritable(const ClString& path, Target target, const CounterOptions& o
   }
   if (!(attributes & FILE_ATTRIBUTE_READONLY)) return;
 
-  const bool header = target == Target::kHeader;
+  const TargetTexts& texts = kTexts[static_cast<int>(target)];
   if (options.checkOut) {
-    Print(header ? IDS_HEADER_READ_ONLY_CHECKING_OUT : IDS_BAT_READ_ONLY_CHECKING_OUT);
-    if (!SharedSession().CheckOut(
-            path, header ? IDS_NOT_IN_CURRENT_PROJECT : IDS_BAT_NOT_IN_CURRENT_PROJECT)) {
-      throw new ClException(
-          ClMessage::Reference(header ? IDS_CANNOT_CHECKOUT : IDS_CANNOT_CHECKOUT_BAT));
+    Print(texts.checkingOut);
+    if (!SharedSession().CheckOut(path, texts.notInCurrentProject)) {
+      throw new ClException(ClMessage::Reference(texts.cannotCheckOut));
     }
     Print(IDS_OK);
     return;
   }
   // Under /n a read-only header is left to the write, which then fails.
-  if (header && options.noIncrement) return;
-  throw new ClException(ClMessage::Reference(header ? IDS_HEADER_READ_ONLY : IDS_BAT_READ_ONLY));
+  if (target == Target::kHeader && options.noIncrement) return;
+  throw new ClException(ClMessage::Reference(texts.readOnly));
 }

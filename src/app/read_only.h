@@ -1,10 +1,11 @@
-// Read-only targets: a read-only header or batch file is taken to be
-// protected by SourceSafe; under /c it is checked out before it is written.
+// Read-only targets: a read-only header, batch file or environment file is
+// taken to be protected by SourceSafe; under /c it is checked out before it is
+// written.
 #pragma once
 
 #include "app/counter_options.h"
 
-enum class Target { kHeader, kBatchFile };
+enum class Target { kHeader, kBatchFile, kEnvFile };
 
 // Returns when `path` may be written: it does not exist, it is not
 // read-only, or it was checked out (under /c). Throws otherwise. The run's one

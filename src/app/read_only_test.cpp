@@ -50,10 +50,15 @@ TEST_F(EnsureWritableTest, ReadOnlyTargetsWithoutCheckOut) {
       "Error! Cannot update bat file because it is read only.\r\nProbably, it is protected by "
       "SourceSafe.\r\nUse /c flag to check out file.",
       Check("file.h", Target::kBatchFile, options));
-  // /n lets a read-only header through (its write then fails), not a batch file.
+  EXPECT_EQ(
+      "Error! Cannot update env file because it is read only.\r\nProbably, it is protected by "
+      "SourceSafe.\r\nUse /c flag to check out file.",
+      Check("file.h", Target::kEnvFile, options));
+  // /n lets a read-only header through (its write then fails), no side file.
   options.noIncrement = true;
   EXPECT_EQ("", Check("file.h", Target::kHeader, options));
   EXPECT_NE("", Check("file.h", Target::kBatchFile, options));
+  EXPECT_NE("", Check("file.h", Target::kEnvFile, options));
 }
 
 }  // namespace

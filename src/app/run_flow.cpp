@@ -40,6 +40,9 @@ int RunFlow(HINSTANCE instance, LPSTR, int) {
         break;
       case ItemOutcome::kUsage:
         return 0;
+      case ItemOutcome::kVersion:
+        ConsolePrint(ClString(IDS_BANNER, kVersion));
+        return 0;
     }
   }
   if (badCommandLine) return 1;

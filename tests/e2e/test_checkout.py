@@ -11,6 +11,9 @@ from harness import BANNER, ToolTestCase, batch, build_line, header, launcher, o
 
 CHECKING_OUT = b"Build count file is read only. Trying to check it out...\r\n"
 BATCH_CHECKING_OUT = b"Batch file is read only. Trying to check it out...\r\n"
+ENV_CHECKING_OUT = b"Env file is read only. Trying to check it out...\r\n"
+ENV_NOT_IN_CURRENT = (b"Warning! Cannot find env file in current VSS project.\n"
+                      b"Continue with full VSS database search...\r\n")
 NOT_IN_CURRENT = (b"Warning! Cannot find build count file in current VSS project.\n"
                   b"Continue with full VSS database search...\r\n")
 BATCH_NOT_IN_CURRENT = (b"Warning! Cannot find batch file in current VSS project.\n"
@@ -94,16 +97,19 @@ class CheckOut(ToolTestCase):
 
     def test_files_outside_the_current_project_are_found_in_the_whole_database(self):
         self.write("other/Tickwright.bat", batch(41))
-        self.ssadmin("add", "$/other", "Tickwright.bat")
+        self.write("other/Tickwright.env", b"BUILD_NUMBER=41\n")
+        self.ssadmin("add", "$/other", "Tickwright.bat", "Tickwright.env")
         self.add_header("other")
-        result = self.run_tool("/c", "/b", cwd=self.path("other"))
+        result = self.run_tool("/c", "/b", "/e", cwd=self.path("other"))
         self.assertEqual(0, result.code, result.err)
         # Each warning names the kind of file sought.
         self.assertEqual(BANNER + build_line(42) + CHECKING_OUT + current_project("$/app")
                          + NOT_IN_CURRENT + OK + BATCH_CHECKING_OUT + current_project("$/app")
-                         + BATCH_NOT_IN_CURRENT + OK, result.out)
-        self.assertEqual((header(42), batch(42)),
-                         (self.read("other/Tickwright.h"), self.read("other/Tickwright.bat")))
+                         + BATCH_NOT_IN_CURRENT + OK + ENV_CHECKING_OUT
+                         + current_project("$/app") + ENV_NOT_IN_CURRENT + OK, result.out)
+        self.assertEqual((header(42), batch(42), b"BUILD_NUMBER=42\n"),
+                         (self.read("other/Tickwright.h"), self.read("other/Tickwright.bat"),
+                          self.read("other/Tickwright.env")))
 
     def test_header_and_batch_file_of_the_current_project_over_one_connection(self):
         self.write("app/Tickwright.bat", batch(41))

@@ -147,7 +147,9 @@ class Attacks(ToolTestCase):
         # (the file that is no file, arguments, the name and code of the report)
         for name, args, reported, code in [("Tickwright.h", [], "Tickwright.h", 222),
                                            ("Tickwright.bat", ["/b"], "Tickwright.bat", 222),
-                                           (None, ["/b:missing/x.bat"], "missing/x.bat", 3)]:
+                                           ("Tickwright.env", ["/e"], "Tickwright.env", 222),
+                                           (None, ["/b:missing/x.bat"], "missing/x.bat", 3),
+                                           (None, ["/e:missing/x"], "missing/x.env", 3)]:
             with self.subTest(reported=reported):
                 self.setUp()
                 if name != "Tickwright.h":

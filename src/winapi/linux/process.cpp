@@ -56,7 +56,7 @@ void CaptureArguments(int argc, char** argv, char**) {
 [[gnu::used, gnu::section(".init_array")]] void (*captureArguments)(int, char**,
                                                                     char**) = CaptureArguments;
 
-const char* const kSwitchWords[] = {"i", "b", "nologo", "c", "n", "?"};
+const char* const kSwitchWords[] = {"i", "b", "nologo", "c", "n", "?", "help", "version", "e"};
 
 bool IsSwitchWord(const std::string& name) {
   for (const char* word : kSwitchWords) {

@@ -36,6 +36,8 @@ TEST(CommandLineTest, TheProgramsTokenizerReadsBackWhatTheUserMeant) {
       {"/nologo/I", "/nologo: /I:"},
       {"//i", "/i:"},
       {"/nolgo", "/nolgo:"},  // a mistyped switch, never a file at the root
+      {"/nologo/Help", "/nologo: /Help:"},
+      {"/nologo/E:out/ci.env", "/nologo: /E:out/ci.env"},
       {"/usr/include/x.h", "[/usr/include/x.h]"},
       {"/nologo/x.h", "[/nologo/x.h]"},
       {"my file.h", "[my file.h]"},

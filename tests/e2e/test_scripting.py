@@ -1,0 +1,206 @@
+"""What scripts and shells use: --help, --version, the environment file of /e, the bash
+completion and the manual pages."""
+
+import os
+import re
+import shutil
+import subprocess
+
+from harness import (BANNER, USAGE, ToolTestCase, batch, build_line, file_error, header,
+                     on_windows, separator, CANNOT_OPEN)
+
+HELP = USAGE + (b"/e[:envfile[.env]] - create .env file (NAME=N, for sh, make and CI)\r\n"
+                b"--help - print this text\r\n"
+                b"--version - print the version banner\r\n")
+ENV_READ_ONLY = (b"Error! Cannot update env file because it is read only.\r\n"
+                 b"Probably, it is protected by SourceSafe.\r\nUse /c flag to check out file.")
+
+
+def env(number, name="BUILD_NUMBER"):
+    return b"%s=%d\n" % (name.encode(), number)
+
+
+class HelpAndVersion(ToolTestCase):
+    def test_help_and_version_print_and_end_with_zero_writing_nothing(self):
+        for args, code, out in [
+                (["--help"], 0, HELP),
+                (["--HELP", "/i"], 0, HELP),  # the first such switch ends the parsing
+                (["-Help"], 0, HELP),
+                (["-/help"], 0, HELP),
+                (["//HELP"], 0, HELP),
+                (["/nologo/help"], 0, HELP),
+                (["--version"], 0, BANNER),
+                (["/nologo", "-VERSION", "--help"], 0, BANNER),  # the banner even under /nologo
+                (["-x", "--version"], 0, b"Bad command line! Unknown key: x\r\n" + BANNER),
+                (["--helpme"], 1, b"Bad command line! Unknown key: helpme\r\n")]:
+            with self.subTest(args=args):
+                self.setUp()
+                result = self.run_tool(*args)
+                self.assertEqual((code, out), (result.code, result.out), result.err)
+                self.assertEqual([], self.listing())
+
+
+class EnvFile(ToolTestCase):
+    def test_names_and_text(self):
+        sep = separator()
+        header_file = f"inc{sep}ver.h"
+        # args, the header and the environment file written, the macro and the number
+        for args, written, env_file, macro, number in [
+                (["/e"], "Tickwright.h", "Tickwright.env", "BUILD_NUMBER", 1),
+                (["-E:"], "Tickwright.h", "Tickwright.env", "BUILD_NUMBER", 1),
+                (["/e:ci", "", "APP_BUILD"], "Tickwright.h", "ci.env", "APP_BUILD", 1),
+                (["/e:out.txt", "/n"], "Tickwright.h", "out.env", "BUILD_NUMBER", 0),
+                # Never the header or the batch file (written too); the later /e decides.
+                (["/e:Tickwright.h", "/b:Tickwright.env"], "Tickwright.h", "Tickwright.env",
+                 "BUILD_NUMBER", 1),
+                (["/e:x", "/e"], "Tickwright.h", "Tickwright.env", "BUILD_NUMBER", 1),
+                ([header_file, "/e"], header_file, f"inc{sep}ver.env", "BUILD_NUMBER", 1),
+                ([f"/e:inc{sep}.env"], "Tickwright.h", f"inc{sep}.env", "BUILD_NUMBER", 1)]:
+            with self.subTest(args=args):
+                self.setUp()
+                os.makedirs(self.path("inc"))
+                result = self.run_tool("/nologo", *args)
+                self.assertEqual((0, build_line(number)), (result.code, result.out), result.err)
+                self.assertEqual((header(number, macro, written.split(sep)[-1]), env(number, macro)),
+                                 (self.read(written), self.read(env_file)))
+                if "/b:Tickwright.env" in args:
+                    self.assertEqual(batch(number), self.read("Tickwright.bat"))
+
+    def test_sh_sources_it_and_make_includes_it(self):
+        if on_windows():
+            self.skipTest("sh and make of Linux")
+        self.write("Tickwright.h", header(65540, "APP_BUILD"))
+        self.assertEqual(0, self.run_tool("/nologo", "", "APP_BUILD", "/e").code)
+        self.write("Makefile", b"include Tickwright.env\nshow:\n\t@echo [$(APP_BUILD)]\n")
+        for command in (["sh", "-c", '. ./Tickwright.env && echo "[$APP_BUILD]"'],
+                        # set -a exports what the file sets, to every child
+                        ["sh", "-c", "set -a && . ./Tickwright.env && sh -c 'echo [$APP_BUILD]'"],
+                        ["make", "-s", "show"]):
+            with self.subTest(command=command[0]):
+                if not shutil.which(command[0]):
+                    self.skipTest(f"no {command[0]}")
+                done = subprocess.run(command, cwd=self.folder, capture_output=True,
+                                      env={k: v for k, v in os.environ.items() if k != "APP_BUILD"})
+                self.assertEqual((0, b"[65541]\n"), (done.returncode, done.stdout), done.stderr)
+
+    def test_what_stands_in_its_place_is_refused_before_the_header_moves(self):
+        if on_windows():
+            self.skipTest("modes, links and folders of Linux")
+
+        def read_only():
+            self.write("Tickwright.env", env(9))
+            self.make_read_only("Tickwright.env")
+
+        def link_to_the_header():
+            os.symlink("Tickwright.h", self.path("Tickwright.env"))
+
+        def folder():
+            os.mkdir(self.path("Tickwright.env"))
+
+        # (what stands there, extra arguments, the report)
+        for plant, args, report in [
+                (read_only, [], ENV_READ_ONLY),
+                (read_only, ["/n"], ENV_READ_ONLY),  # /n lets no read-only side file through
+                (link_to_the_header, [], file_error(CANNOT_OPEN, "Tickwright.env", 32)),
+                (folder, [], file_error(CANNOT_OPEN, "Tickwright.env", 5))]:
+            with self.subTest(plant=plant.__name__, args=args):
+                self.setUp()
+                self.write("Tickwright.h", header(41))
+                plant()
+                before = self.listing()
+                result = self.run_tool("/nologo", "/e", *args)
+                self.assertEqual((5, build_line(41 if args else 42)), (result.code, result.out))
+                self.assertReported(result, report)
+                self.assertEqual((before, header(41)), (self.listing(), self.read("Tickwright.h")))
+                if plant is read_only:
+                    self.assertEqual(env(9), self.read("Tickwright.env"))
+
+    def test_a_linked_env_file_stays_a_link_and_its_target_gets_the_text(self):
+        if on_windows():
+            self.skipTest("links of Linux")
+        os.makedirs(self.path("shared"))
+        self.write("shared/ci.env", env(7))
+        os.symlink("shared/ci.env", self.path("Tickwright.env"))
+        result = self.run_tool("/nologo", "/e")
+        self.assertEqual((0, build_line(1)), (result.code, result.out), result.err)
+        self.assertEqual(("shared/ci.env", env(1)),
+                         (os.readlink(self.path("Tickwright.env")), self.read("shared/ci.env")))
+
+
+PACKAGING = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "packaging")
+COMPLETION = os.path.join(PACKAGING, "tickwright.bash")
+
+# Completes each line of standard input as bash would at its end: what the
+# completion offers, and the options it sets.
+_COMPLETE = r"""
+compopt() { options+=" $*"; }
+source "$1" || exit 1
+complete -p tickwright Tickwright || exit 1
+while IFS= read -r COMP_LINE; do
+  COMP_POINT=${#COMP_LINE}
+  read -ra COMP_WORDS <<<"$COMP_LINE"
+  COMP_CWORD=$(( ${#COMP_WORDS[@]} - 1 ))
+  COMPREPLY=() options=""
+  _tickwright
+  printf '%s|' "${options# }" "${COMPREPLY[@]}"; echo
+done
+"""
+
+
+class BashCompletion(ToolTestCase):
+    def test_switches_headers_and_values(self):
+        if on_windows() or not shutil.which("bash"):
+            self.skipTest("bash on Linux only")
+        for name in ["ver.h", "my file.h", "notes.txt", "out.bat", "ci.env", "inc/a.h"]:
+            self.write(name, b"")
+        # The line typed so far, the options set, what is offered (in any order).
+        rows = [
+            ("tickwright ", "-o filenames", ["inc", "my file.h", "ver.h"]),
+            ("Tickwright v", "-o filenames", ["ver.h"]),
+            ("tickwright inc/", "-o filenames", ["inc/a.h"]),
+            ("tickwright " + self.folder + "/i", "-o filenames", [self.folder + "/inc"]),
+            ("tickwright -", "", ["-nologo", "-i", "-c", "-n", "-b", "-b:", "-e", "-e:", "-?",
+                                  "--help", "--version"]),
+            ("tickwright --V", "", []),  # the tool's words are in lower case
+            ("tickwright --v", "", ["--version"]),
+            ("tickwright /nol", "", ["/nologo"]),
+            ("tickwright -b", "", ["-b", "-b:"]),
+            ("tickwright ver.h -b:", "-o filenames", ["inc", "out.bat"]),  # after the colon
+            ("tickwright /B:o", "-o filenames", ["out.bat"]),
+            ("tickwright /nologo -E:", "-o filenames", ["ci.env", "inc"]),
+            # A switch, or a path at the root.
+            ("tickwright /e", "", ["/e", "/e:"] + [
+                f"/{n}/" if os.path.isdir("/" + n) else f"/{n}" for n in os.listdir("/")
+                if n.startswith("e") and (os.path.isdir("/" + n) or n.endswith(".h"))]),
+        ]
+        done = subprocess.run(["bash", "--norc", "--noprofile", "-c", _COMPLETE, "bash",
+                               COMPLETION], input="".join(r[0] + "\n" for r in rows).encode(),
+                              capture_output=True, cwd=self.folder, timeout=60)
+        self.assertEqual(0, done.returncode, done.stderr)
+        lines = done.stdout.decode().splitlines()
+        self.assertEqual(["complete -F _tickwright tickwright",
+                          "complete -F _tickwright Tickwright"], lines[:2])
+        for (line, options, offered), shown in zip(rows, lines[2:], strict=True):
+            with self.subTest(line=line):
+                got = shown.split("|")[:-1]
+                self.assertEqual((options, sorted(offered)), (got[0], sorted(got[1:])))
+
+
+class ManualPages(ToolTestCase):
+    def test_render_without_warnings_and_document_every_switch_of_help(self):
+        if not shutil.which("groff") or not shutil.which("man"):
+            self.skipTest("groff and man-db render manual pages")
+        for page in ("tickwright.1", "tw-ssadmin.1"):
+            with self.subTest(page):
+                path = os.path.join(PACKAGING, page)
+                checked = subprocess.run(["groff", "-ww", "-man", "-z", path], capture_output=True)
+                self.assertEqual((0, b""), (checked.returncode, checked.stderr))
+                shown = subprocess.run(["man", "--warnings", "-l", path], capture_output=True,
+                                       env=dict(os.environ, MANWIDTH="80"))
+                self.assertEqual((0, b""), (shown.returncode, shown.stderr))
+                if page == "tickwright.1":
+                    switches = re.findall(rb"^(/\w+|--\w+)", HELP, re.MULTILINE)
+                    self.assertGreater(len(switches), 6)
+                    missing = [s for s in switches if not re.search(
+                        rb"^ {7}" + re.escape(s) + rb"\b", shown.stdout, re.MULTILINE)]
+                    self.assertEqual([], missing)
