@@ -2,10 +2,9 @@
 // count, report, read-only flow and checks of every target, then the writes.
 #include "app/counter_header.h"
 
-#include "app/batch_file.h"
-#include "app/env_file.h"
 #include "app/header_format.h"
 #include "app/read_only.h"
+#include "app/side_files.h"
 #include "base/file.h"
 #include "base/path_name.h"
 #include "base/replace_file.h"
@@ -72,13 +71,12 @@ void UpdateBuildNumber(CounterOptions& options) {
   // so that a batch file that cannot be written leaves the header as it was.
   EnsureWritable(options.headerFile, Target::kHeader, options);
   header.Check();
-  ClFileReplacement batch;
-  if (options.makeBatFile) PrepareBatchFile(options, batch);
-  ClFileReplacement env;
-  if (options.makeEnvFile) PrepareEnvFile(options, env);
+  ClFileReplacement batch, environment;
+  if (options.makeBatFile) PrepareSideFile(SideFile::kBatch, options, batch);
+  if (options.makeEnvFile) PrepareSideFile(SideFile::kEnvironment, options, environment);
 
   const ClString text = FormatHeaderText(number, options.headerFile, options.buildName);
   header.Commit(text.GetText(), text.GetLength());
-  if (options.makeBatFile) WriteBatchFile(options, batch, number);
-  if (options.makeEnvFile) WriteEnvFile(options, env, number);
+  if (options.makeBatFile) WriteSideFile(SideFile::kBatch, options, batch, number);
+  if (options.makeEnvFile) WriteSideFile(SideFile::kEnvironment, options, environment, number);
 }

@@ -1,0 +1,39 @@
+// Writing the batch file and the environment file.
+#include "app/side_files.h"
+
+#include "base/path_name.h"
+#include "errors/resource_strings.h"
+
+namespace {
+
+struct SideFileKind {
+  ClString CounterOptions::*name;
+  const char* extension;
+  Target target;
+  UINT textTemplate;
+};
+
+// In the order of SideFile.
+const SideFileKind kKinds[] = {
+    {&CounterOptions::batFile, "bat", Target::kBatchFile, IDS_BAT_TEMPLATE},
+    {&CounterOptions::envFile, "env", Target::kEnvFile, IDS_ENV_TEMPLATE},
+};
+
+}  // namespace
+
+void PrepareSideFile(SideFile which, CounterOptions& options, ClFileReplacement& file) {
+  const SideFileKind& kind = kKinds[static_cast<int>(which)];
+  ClString& name = options.*kind.name;
+  if (name.IsEmpty()) name = options.headerFile;
+  name = WithExtension(name, kind.extension);
+  file.Claim(name);
+  EnsureWritable(name, kind.target, options);
+  file.Check();
+}
+
+void WriteSideFile(SideFile which, const CounterOptions& options, ClFileReplacement& file,
+                   DWORD number) {
+  const ClString text(kKinds[static_cast<int>(which)].textTemplate, options.buildName.GetText(),
+                      static_cast<unsigned>(number));
+  file.Commit(text.GetText(), text.GetLength());
+}
