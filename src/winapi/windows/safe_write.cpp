@@ -44,6 +44,20 @@ bool LeavesWriteInPlace(DWORD code) {
          code == ERROR_NOT_SAME_DEVICE || code == ERROR_UNABLE_TO_MOVE_REPLACEMENT;
 }
 
+// Whether `name` is a claim file that another run is deleting as it lets go.
+// Windows refuses a name pending deletion with access denied, as it refuses
+// a new name in a folder that takes none; asking for the name's attributes
+// tells them apart (access denied again, against not found). Sets
+// ERROR_SHARING_VIOLATION when so.
+bool PendingDeletion(const std::string& name) {
+  if (GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES ||
+      GetLastError() != ERROR_ACCESS_DENIED) {
+    return false;
+  }
+  SetLastError(ERROR_SHARING_VIOLATION);
+  return true;
+}
+
 bool SeekTo(HANDLE file, size_t offset) {
   LARGE_INTEGER to;
   to.QuadPart = static_cast<LONGLONG>(offset);
@@ -101,6 +115,7 @@ bool SafeWrite::Claim(const char* target) {
     return true;
   }
   DWORD code = GetLastError();
+  if (code == ERROR_ACCESS_DENIED && PendingDeletion(claimName_)) return Fail(Step::kOpen);
   if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) {
     if (LeavesWriteInPlace(code)) return true;
     return Fail(Step::kOpen);
@@ -110,7 +125,9 @@ bool SafeWrite::Claim(const char* target) {
                       OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (claim == INVALID_HANDLE_VALUE) {
     code = GetLastError();
-    if (code == ERROR_SHARING_VIOLATION) return Fail(Step::kOpen);  // a live run's
+    if (code == ERROR_SHARING_VIOLATION ||
+        (code == ERROR_ACCESS_DENIED && PendingDeletion(claimName_)))
+      return Fail(Step::kOpen);  // a live run's
     if (code == ERROR_ACCESS_DENIED || IsMissing(code)) return true;
     return Fail(Step::kOpen);
   }
