@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <regex>
 #include <string>
+#include <vector>
 
 #include "errors/resource_strings.h"
 
@@ -108,6 +111,30 @@ TEST(TranslatedFault, IsCaughtInProcessWithItsRecordAndTheContextAddedInFlight) 
   ASSERT_LT(0u, fault->callStack.GetCount());  // starting at the faulting instruction
   EXPECT_EQ(reinterpret_cast<uintptr_t>(fault->record.ExceptionAddress),
             fault->callStack[0].address);
+
+  // The listing: the faulting function and the test, each named by the file
+  // of its module, in columns of eight that a 32-bit build's numbers fill.
+  ClString details;
+  fault->DescribeDetails(details);
+  const std::string text = details.GetText();
+  const size_t begin = text.find("\r\n---\r\n") + 7, end = text.rfind("\r\n---");
+  ASSERT_LT(begin, end) << text;
+  const std::string program = ProgramPath().substr(ProgramPath().find_last_of("\\/") + 1);
+  const std::string number = sizeof(void*) == 4 ? "[ 0-9A-F]{8}" : "[ 0-9A-F]{8,16}";
+  const std::regex line(number + "    (" + number + " ){4}(\\S.*)");
+  std::vector<std::string> modules;
+  for (size_t at = begin; at < end;) {
+    const size_t next = std::min(text.find("\r\n", at), end);
+    std::smatch parts;
+    const std::string record = text.substr(at, next - at);
+    ASSERT_TRUE(std::regex_match(record, parts, line)) << record;
+    modules.push_back(parts[2]);
+    at = next + 2;
+  }
+  ASSERT_LE(2u, modules.size());
+  EXPECT_EQ(program, modules[0]);
+  EXPECT_EQ(program, modules[1]);
+
   EXPECT_EQ("Error! Cannot connect to Visual Source Safe.\r\n\r\nAccess violation in module:\r\n" +
                 ProgramPath(),
             Report(caught));
