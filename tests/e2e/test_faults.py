@@ -33,8 +33,9 @@ class Faults(ToolTestCase):
     def report(self, fault, result):
         """The report's first two lines: Linux's window box text, or a rerun's on a Wine console."""
         if not on_windows():
-            self.assertTrue(result.err.startswith(b"Error\n"), result.err)
-            return result.err[len(b"Error\n"):].rstrip(b"\n").split(b"\r\n")[:2]
+            lines = result.err.removeprefix(b"Error\n").removesuffix(b"\n").split(b"\r\n")
+            self.assertEqual((b"Error\n", 2), (result.err[:6], len(lines)), result.err)
+            return lines
         with mock.patch.dict(os.environ, {"TICKWRIGHT_FAULT": fault}):
             shown = wine.run_on_console(self.command(), self.folder)
         self.assertEqual(5, shown.code, shown.out)
