@@ -11,7 +11,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
 # Its programs (the unit tests, the tool under the end-to-end suite) run
-# under Wine where Wine is installed.
+# under Wine where Wine is installed; they need 32-bit Wine (Debian's
+# wine32:i386, whose loader the `wine` script starts) and a kernel that
+# runs 32-bit programs.
 find_program(TICKWRIGHT_WINE wine)
 if(TICKWRIGHT_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${TICKWRIGHT_WINE})

@@ -11,8 +11,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
 # Its programs (the unit tests, the tool under the end-to-end suite) run
-# under Wine where Wine is installed.
-find_program(TICKWRIGHT_WINE wine)
-if(TICKWRIGHT_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${TICKWRIGHT_WINE})
+# under Wine where Wine is installed: under the 64-bit loader itself where
+# it is a program of its own (Debian's /usr/lib/wine/wine64), since the
+# `wine` script starts the 32-bit loader first wherever 32-bit Wine is
+# installed, and that fails on a kernel that runs no 32-bit programs.
+find_program(TICKWRIGHT_WINE64 NAMES wine64 wine PATHS /usr/lib/wine)
+if(TICKWRIGHT_WINE64)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${TICKWRIGHT_WINE64})
 endif()

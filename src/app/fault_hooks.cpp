@@ -57,6 +57,15 @@ int HitBreakpoint() {
   return 0;
 }
 
+#if defined(_WIN32)
+// A structured exception of a code that is no fault's, raised in software
+// and handled by nothing, as an in-process server might raise one.
+int RaiseUnhandledException() {
+  RaiseException(0xE0005457, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+  return 0;
+}
+#endif
+
 struct Fault {
   const char* name;
   int (*make)();
@@ -72,6 +81,9 @@ const Fault kFaults[] = {
     {"stack-overflow", OverflowStack},
     {"illegal-instruction", ExecuteIllegalInstruction},
     {"breakpoint", HitBreakpoint},
+#if defined(_WIN32)
+    {"raise", RaiseUnhandledException},
+#endif
 };
 
 }  // namespace

@@ -3,8 +3,9 @@
 #pragma once
 
 // Makes the processor fault that the environment variable TICKWRIGHT_FAULT
-// names: divide-by-zero, null-read, null-write, write-read-only-page,
-// call-null, stack-overflow, illegal-instruction or breakpoint. Returns
-// without effect when the variable is not set or names none of them.
-// null-read-in-library faults inside a C library function.
+// names: divide-by-zero, null-read, null-read-in-library (inside a C library
+// function), null-write, write-read-only-page, call-null, stack-overflow,
+// illegal-instruction, breakpoint or, on Windows, raise (an unhandled
+// structured exception raised in software). Returns without effect when the
+// variable is not set or names none of them.
 void MakeRequestedFault();

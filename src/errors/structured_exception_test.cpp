@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "errors/resource_strings.h"
 
@@ -108,6 +111,36 @@ TEST(TranslatedFault, IsCaughtInProcessWithItsRecordAndTheContextAddedInFlight) 
   ASSERT_LT(0u, fault->callStack.GetCount());  // starting at the faulting instruction
   EXPECT_EQ(reinterpret_cast<uintptr_t>(fault->record.ExceptionAddress),
             fault->callStack[0].address);
+
+  // The listing: the faulting function and the test, each named by the file
+  // of its module, in columns of eight that a 32-bit build's numbers fill.
+  ClString details;
+  fault->DescribeDetails(details);
+  const std::string text = details.GetText();
+  const size_t begin = text.find("\r\n---\r\n") + 7, end = text.rfind("\r\n---");
+  ASSERT_LT(begin, end) << text;
+  const std::string program = ProgramPath().substr(ProgramPath().find_last_of("\\/") + 1);
+  std::vector<std::string> modules;
+  for (size_t at = begin; at < end; at += 2) {
+    // Five numbers, right-aligned in their columns; four spaces after the first.
+    const size_t lineEnd = std::min(text.find("\r\n", at), end);
+    for (size_t separator : {0, 4, 1, 1, 1}) {
+      const size_t start = at;
+      while (text[at] == ' ') ++at;
+      const size_t digits = at;
+      while (isxdigit(static_cast<unsigned char>(text[at])) && !islower(text[at])) ++at;
+      const size_t width = at - start - separator;
+      ASSERT_TRUE(at > digits && width >= 8 && width <= 2 * sizeof(void*))
+          << text.substr(start, lineEnd - start);
+    }
+    ASSERT_EQ(' ', text[at]);
+    modules.push_back(text.substr(at + 1, lineEnd - at - 1));
+    at = lineEnd;
+  }
+  ASSERT_LE(2u, modules.size());
+  EXPECT_EQ(program, modules[0]);
+  EXPECT_EQ(program, modules[1]);
+
   EXPECT_EQ("Error! Cannot connect to Visual Source Safe.\r\n\r\nAccess violation in module:\r\n" +
                 ProgramPath(),
             Report(caught));

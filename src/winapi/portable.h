@@ -26,7 +26,9 @@ AllocationFailureHandler SetAllocationFailureHandler(AllocationFailureHandler ha
 // one, so that an exception it throws unwinds the faulting function and its
 // callers as if the faulting instruction had thrown it. The translator gets
 // the fault's record as Windows fills it, the faulting instruction and the
-// faulting frame (its frame pointer), and must throw.
+// faulting frame (its frame pointer), and must throw. On Windows the same
+// holds for any other structured exception of that thread that no handler
+// takes (one raised in software), thrown from the innermost frame of ours.
 struct _EXCEPTION_RECORD;
 typedef void (*FaultTranslator)(const struct _EXCEPTION_RECORD* record, const void* instruction,
                                 const void* frame);

@@ -60,9 +60,12 @@ class CheckOut(ToolTestCase):
         done = subprocess.run(launcher() + [self.admin, *args], capture_output=True)
         self.assertEqual(0, done.returncode, done.stderr)
 
-    def regsvr32(self, *switches):
-        """Registers the server in the Wine prefix as an installer would (/u: removes it)."""
-        done = wine.run_program("regsvr32", "/s", *switches, wine.windows_path(self.server))
+    def regsvr32(self, *switches, server=None):
+        """Registers the server in the Wine prefix as an installer would (/u: removes it).
+
+        Wine's regsvr32 hands a server of the other bitness to its own regsvr32 of that bitness.
+        """
+        done = wine.run_program("regsvr32", "/s", *switches, wine.windows_path(server or self.server))
         self.assertEqual(0, done.returncode, done.stderr)
 
     def report(self, result, *args, cwd):
@@ -171,7 +174,7 @@ class CheckOut(ToolTestCase):
         self.assertEqual(header(42), self.read("app/Tickwright.h"))
         self.assertEqual([], self.journal("open"))
 
-    def test_without_a_registered_server_the_report_names_the_lookups_failure(self):
+    def test_without_a_server_of_its_bitness_the_report_names_the_systems_reason(self):
         self.add_header("app")
         if on_windows():
             self.regsvr32("/u")
@@ -186,6 +189,29 @@ class CheckOut(ToolTestCase):
         self.assertEqual(build_line(42) + CHECKING_OUT, out)
         self.assertNotIn(b"Component Error", report)
 
+        with self.subTest("only a server of the other bitness"):
+            other = self.other_bitness_server()
+            self.regsvr32(server=other)
+            self.addCleanup(self.regsvr32, "/u", server=other)
+            out, report = self.failing_run("app", CANNOT_CONNECT + b"\r\n\r\n")
+            self.assertEqual(build_line(42) + CHECKING_OUT, out)
+            # A 64-bit process loads no 32-bit server, nor the reverse: the
+            # system says why (Wine: REGDB_E_KEYMISSING, with no text), and
+            # the server is never reached.
+            self.assertRegex(report, rb"Cannot connect to Visual Source Safe\.\r\n\r\n(System "
+                                     rb"reports:\r\n[^\r\n]+|Windows error code: 0x8[0-9A-F]{7})\r\n")
+            self.assertNotIn(b"Component Error", report)
+
+    def other_bitness_server(self):
+        """The server of the other Windows build beside this one; skips where there is none."""
+        if not on_windows():
+            self.skipTest("a Windows build only")
+        other = wine.other_windows_build(self.server)
+        if not os.path.exists(other):
+            self.skipTest(f"the other Windows build is not built ({other})")
+        if wine.run_program(wine.other_windows_build(self.exe), "/?").returncode != 0:
+            self.skipTest("the other Windows build's programs do not run here")
+        return other
 
 if __name__ == "__main__":
     unittest.main()

@@ -20,6 +20,13 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
+def other_windows_build(path):
+    """`path` of the build folder TICKWRIGHT_BUILD_DIR in the other Windows build beside it."""
+    build = os.environ["TICKWRIGHT_BUILD_DIR"]
+    other = {"mingw-i686": "mingw-x86_64", "mingw-x86_64": "mingw-i686"}[os.path.basename(build)]
+    return os.path.join(os.path.dirname(build), other, os.path.relpath(path, build))
+
+
 def run_program(*args, env=None, cwd=None, timeout=120):
     """Runs a Windows program (a path, or one of the prefix's) under the suite's launcher."""
     return subprocess.run(launcher() + list(args), stdin=subprocess.DEVNULL,

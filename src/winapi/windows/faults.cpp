@@ -1,6 +1,11 @@
 // Processor faults on Windows: a vectored exception handler that turns a
 // fault of the translating thread into a call of its fault translator
 // (SetFaultTranslator). MinGW's run time has no working _set_se_translator.
+// Any other structured exception of that thread (one raised in software,
+// say by an in-process server) is translated at the last chance, by the
+// unhandled-exception filter: before that, a handler of the system's or of
+// the server's own may still take it, which a vectored handler would
+// pre-empt.
 //
 // The handler does not throw from inside the system's dispatcher: it copies
 // the record and resumes the thread in a trampoline whose unwind
@@ -18,6 +23,9 @@
 //   on Linux.
 // A stack overflow is raised with the thread's stack guarantee left; the
 // cleanups of the unwound frames (and on x86-64 the throw) run in it.
+// The exception is unwound from where the thread stopped (the context),
+// which for an exception raised in software lies inside RaiseException, a
+// little past the record's exception address.
 #include "winapi/winapi.h"
 
 namespace {
@@ -166,6 +174,8 @@ class FaultLayer {
     translator = nullptr;
     if (handler_) RemoveVectoredExceptionHandler(handler_);
     handler_ = nullptr;
+    if (filterSet_) SetUnhandledExceptionFilter(previousFilter);
+    filterSet_ = false;
 #if defined(__i386__)
     throwStack.Free();
 #endif
@@ -173,12 +183,17 @@ class FaultLayer {
 
   FaultTranslator volatile translator = nullptr;
   DWORD volatile thread = 0;
+  // Set while the translator runs: an exception there is not translated
+  // again but takes the system's course.
+  bool volatile translating = false;
+  LPTOP_LEVEL_EXCEPTION_FILTER previousFilter = nullptr;
 #if defined(__i386__)
   GuardedStack throwStack;
 #endif
 
  private:
   PVOID handler_ = nullptr;
+  bool filterSet_ = false;
 };
 
 FaultLayer layer;
@@ -200,23 +215,70 @@ DWORD64 UnwindAddress(DWORD64 pc) {
   return pc + 1;
 }
 
-void RedirectToTrampoline(CONTEXT& context, const EXCEPTION_RECORD&) {
-  context.Rcx = UnwindAddress(reinterpret_cast<DWORD64>(pendingFault.instruction));
+void RedirectToTrampoline(CONTEXT& context) {
+  context.Rcx = UnwindAddress(context.Rip);
   context.Rdx = context.Rsp;
   // Windows has no red zone: all below the stack pointer is free.
   context.Rsp = (context.Rsp - 64) & ~static_cast<DWORD64>(15);
   context.Rip = reinterpret_cast<DWORD64>(&FaultTrampoline);
 }
 #else
-void RedirectToTrampoline(CONTEXT& context, const EXCEPTION_RECORD& record) {
-  auto unwindFrom = reinterpret_cast<uintptr_t>(pendingFault.instruction);
+struct UnwindBases {
+  void* text;
+  void* data;
+  void* function;
+};
+extern "C" const void* _Unwind_Find_FDE(void* pc, UnwindBases* bases);
+
+// Whether libgcc has unwind information for the function at `pc`: it has
+// for ours, not for the system's or a server's.
+bool Unwindable(uintptr_t pc) {
+  UnwindBases bases;
+  return _Unwind_Find_FDE(reinterpret_cast<void*>(pc), &bases) != nullptr;
+}
+
+bool ReadWord(uintptr_t address, uintptr_t* word) {
+  SIZE_T read = 0;
+  return ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<const void*>(address), word,
+                           sizeof *word, &read) &&
+         read == sizeof *word;
+}
+
+bool Executable(uintptr_t pc) {
+  MEMORY_BASIC_INFORMATION page;
+  return VirtualQuery(reinterpret_cast<const void*>(pc), &page, sizeof page) == sizeof page &&
+         page.State == MEM_COMMIT &&
+         (page.Protect & (PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE |
+                          PAGE_EXECUTE_WRITECOPY));
+}
+
+// The exception is thrown from the innermost frame that libgcc can unwind:
+// the stopped one if it is ours. After a call to where no code is, the
+// caller, inside its call instruction. Inside foreign code (RaiseException,
+// a server), the first of our frames up the saved frame pointers, which
+// 32-bit Windows code keeps; the foreign frames passed over restore nothing,
+// so our frames see ebx, esi and edi as the exception left them.
+void RedirectToTrampoline(CONTEXT& context) {
+  uintptr_t unwindFrom = context.Eip;
   uintptr_t unwindSp = context.Esp;
-  // A call through a bad pointer faults where no function is: unwinding
-  // starts in the caller, inside its call instruction.
-  if (record.ExceptionCode == EXCEPTION_ACCESS_VIOLATION && record.NumberParameters >= 2 &&
-      record.ExceptionInformation[0] == 8 && record.ExceptionInformation[1] == unwindFrom) {
-    unwindFrom = *reinterpret_cast<const uintptr_t*>(unwindSp) - 1;
+  uintptr_t returnAddress, link;
+  if (Unwindable(unwindFrom)) {
+    // as it stands
+  } else if (!Executable(unwindFrom) && ReadWord(unwindSp, &returnAddress) &&
+             Unwindable(returnAddress - 1)) {
+    unwindFrom = returnAddress - 1;
     unwindSp += sizeof(uintptr_t);
+  } else {
+    for (uintptr_t frame = context.Ebp;
+         ReadWord(frame, &link) && ReadWord(frame + sizeof link, &returnAddress); frame = link) {
+      if (Unwindable(returnAddress - 1)) {
+        unwindFrom = returnAddress - 1;
+        unwindSp = frame + 2 * sizeof link;
+        context.Ebp = link;
+        break;
+      }
+      if (link <= frame) break;  // a chain that does not lead up the stack
+    }
   }
   auto* top = reinterpret_cast<uintptr_t*>(layer.throwStack.High());
   top[-1] = unwindSp;
@@ -226,15 +288,21 @@ void RedirectToTrampoline(CONTEXT& context, const EXCEPTION_RECORD& record) {
 }
 #endif
 
-LONG CALLBACK OnException(EXCEPTION_POINTERS* pointers) {
-  const EXCEPTION_RECORD& record = *pointers->ExceptionRecord;
-  CONTEXT& context = *pointers->ContextRecord;
-  if (!layer.translator || GetCurrentThreadId() != layer.thread ||
-      !IsProcessorFault(record.ExceptionCode)) {
-    return EXCEPTION_CONTINUE_SEARCH;
-  }
+// Whether an exception of this thread now is the translator's to throw.
+bool Translates(const CONTEXT& context) {
+  if (!layer.translator || GetCurrentThreadId() != layer.thread || layer.translating) return false;
 #if defined(__i386__)
-  if (layer.throwStack.Holds(context.Esp)) return EXCEPTION_CONTINUE_SEARCH;
+  if (layer.throwStack.Holds(context.Esp)) return false;
+#else
+  (void)context;
+#endif
+  return true;
+}
+
+// Resumes the thread in the trampoline, which throws the translator's
+// exception for `record`.
+LONG Translate(const EXCEPTION_RECORD& record, CONTEXT& context) {
+#if defined(__i386__)
   const void* frame = reinterpret_cast<const void*>(context.Ebp);
 #else
   const void* frame = reinterpret_cast<const void*>(context.Rbp);
@@ -242,8 +310,30 @@ LONG CALLBACK OnException(EXCEPTION_POINTERS* pointers) {
   pendingFault.record = record;
   pendingFault.instruction = record.ExceptionAddress;
   pendingFault.frame = frame;
-  RedirectToTrampoline(context, record);
+  layer.translating = true;
+  RedirectToTrampoline(context);
   return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+LONG CALLBACK OnException(EXCEPTION_POINTERS* pointers) {
+  if (!IsProcessorFault(pointers->ExceptionRecord->ExceptionCode) ||
+      !Translates(*pointers->ContextRecord)) {
+    return EXCEPTION_CONTINUE_SEARCH;
+  }
+  return Translate(*pointers->ExceptionRecord, *pointers->ContextRecord);
+}
+
+// The last chance: an exception that no handler took.
+LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* pointers) {
+  EXCEPTION_RECORD& record = *pointers->ExceptionRecord;
+  if (!Translates(*pointers->ContextRecord)) {
+    return layer.previousFilter ? layer.previousFilter(pointers) : EXCEPTION_CONTINUE_SEARCH;
+  }
+  const LONG result = Translate(record, *pointers->ContextRecord);
+  // The system resumes the thread only for a continuable exception; the
+  // report keeps the record as raised.
+  record.ExceptionFlags &= ~static_cast<DWORD>(EXCEPTION_NONCONTINUABLE);
+  return result;
 }
 
 // Asks the system to raise a stack overflow with kOverflowReserve left
@@ -276,6 +366,10 @@ bool FaultLayer::Install(FaultTranslator newTranslator) {
     handler_ = AddVectoredExceptionHandler(1, OnException);
     if (!handler_) return false;
   }
+  if (!filterSet_) {
+    previousFilter = SetUnhandledExceptionFilter(OnUnhandledException);
+    filterSet_ = true;
+  }
   ReserveStackForOverflow();
   thread = GetCurrentThreadId();
   translator = newTranslator;
@@ -289,6 +383,10 @@ bool FaultLayer::Install(FaultTranslator newTranslator) {
 extern "C" [[noreturn]] __attribute__((used)) void ThrowPendingFault() asm(
     "tw_throw_pending_fault");
 void ThrowPendingFault() {
+  // Cleared when the translator's exception leaves this frame.
+  struct Translating {
+    ~Translating() { layer.translating = false; }
+  } translating;
   const PendingFault fault = pendingFault;
   layer.translator(&fault.record, fault.instruction, fault.frame);
   abort();  // a translator that returns breaks its contract
