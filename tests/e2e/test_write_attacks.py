@@ -64,11 +64,14 @@ class Attacks(ToolTestCase):
         def others_file(name):
             self.put(name, b"nobody's notes\n", NOBODY, 0o644)
 
+        def second_name(name):
+            os.link(self.path("vault/secret"), self.path(name))
+
         # (what the other user planted, arguments, the number written, or None: nothing written)
         for plant, name, args, number in [
                 (link, "Tickwright.h.TMP", [], 42), (link, "Tickwright.bat.TMP", ["/b"], 42),
                 (fifo, "Tickwright.h.TMP", [], 42), (fifo, "Tickwright.bat.TMP", ["/b"], 42),
-                (others_file, "Tickwright.h.TMP", [], 42),
+                (others_file, "Tickwright.h.TMP", [], 42), (second_name, "Tickwright.h.TMP", [], 42),
                 (others_file, "Tickwright.h.TMP", ["/i"], None)]:  # no answer: declined
             with self.subTest(plant=plant.__name__, name=name, args=args):
                 self.setUp()
