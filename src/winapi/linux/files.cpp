@@ -74,15 +74,6 @@ class UniqueFd {
   int fd_;
 };
 
-template <typename Call>
-auto RetryOnInterrupt(Call call) {
-  decltype(call()) result;
-  do {
-    result = call();
-  } while (result == -1 && errno == EINTR);
-  return result;
-}
-
 BOOL Fail(DWORD code) {
   SetLastError(code);
   return FALSE;

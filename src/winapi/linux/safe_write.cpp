@@ -29,15 +29,6 @@ constexpr int kMaxLinks = 40;
 constexpr int kAttempts = 8;
 constexpr char kAccessList[] = "system.posix_acl_access";
 
-template <typename Call>
-auto Retry(Call call) {
-  decltype(call()) result;
-  do {
-    result = call();
-  } while (result == -1 && errno == EINTR);
-  return result;
-}
-
 void CloseKeepingErrno(int fd) {
   const int saved = errno;
   sys.close(fd);
@@ -55,7 +46,7 @@ int AboveStandard(int fd) {
 
 int Open(const std::string& path, int flags, mode_t mode = 0) {
   return AboveStandard(
-      Retry([&] { return sys.open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY, mode); }));
+      RetryOnInterrupt([&] { return sys.open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY, mode); }));
 }
 
 bool SameFile(const struct stat& a, const struct stat& b) {
@@ -106,7 +97,7 @@ bool LockRange(int fd, bool exclusive) {
   struct flock range = {};
   range.l_type = exclusive ? F_WRLCK : F_RDLCK;
   range.l_whence = SEEK_SET;  // start 0, length 0: the whole file, however long
-  return Retry([&] { return sys.lockRange(fd, F_OFD_SETLK, &range); }) == 0;
+  return RetryOnInterrupt([&] { return sys.lockRange(fd, F_OFD_SETLK, &range); }) == 0;
 }
 
 bool HasAccessList(const std::string& path) {
@@ -116,8 +107,8 @@ bool HasAccessList(const std::string& path) {
 bool WriteAllAt(int fd, const void* data, size_t size) {
   const auto* bytes = static_cast<const char*>(data);
   for (size_t done = 0; done < size;) {
-    const ssize_t count =
-        Retry([&] { return sys.pwrite(fd, bytes + done, size - done, static_cast<off_t>(done)); });
+    const ssize_t count = RetryOnInterrupt(
+        [&] { return sys.pwrite(fd, bytes + done, size - done, static_cast<off_t>(done)); });
     if (count <= 0) {
       if (count == 0) errno = EIO;
       return false;
@@ -129,7 +120,7 @@ bool WriteAllAt(int fd, const void* data, size_t size) {
 
 bool ReadAllAt(int fd, std::vector<char>* data) {
   for (size_t done = 0; done < data->size();) {
-    const ssize_t count = Retry([&] {
+    const ssize_t count = RetryOnInterrupt([&] {
       return sys.pread(fd, data->data() + done, data->size() - done, static_cast<off_t>(done));
     });
     if (count < 0) return false;
@@ -145,7 +136,7 @@ bool ReadAllAt(int fd, std::vector<char>* data) {
 // Makes a rename in the folder durable. Some file systems cannot flush a
 // folder (EINVAL); their renames are as durable as they get.
 bool FlushFolder(int folder) {
-  return Retry([&] { return sys.fsync(folder); }) == 0 || errno == EINVAL;
+  return RetryOnInterrupt([&] { return sys.fsync(folder); }) == 0 || errno == EINVAL;
 }
 
 // Failures of the claim file that leave the write to the target itself.
@@ -222,7 +213,7 @@ bool TakeClaimFile(const std::string& name, int* claim) {
     const int fd = Open(name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
     if (fd >= 0) {
       // Ours from the start; a run that took it for stale meanwhile has it.
-      if (Retry([&] { return sys.flock(fd, LOCK_EX | LOCK_NB); }) != 0) {
+      if (RetryOnInterrupt([&] { return sys.flock(fd, LOCK_EX | LOCK_NB); }) != 0) {
         const int error = errno;
         if (error == EWOULDBLOCK) {
           SetLastError(ERROR_SHARING_VIOLATION);
@@ -259,7 +250,7 @@ bool TakeClaimFile(const std::string& name, int* claim) {
       CloseKeepingErrno(stale);
       continue;
     }
-    if (Retry([&] { return sys.flock(stale, LOCK_EX | LOCK_NB); }) != 0) {
+    if (RetryOnInterrupt([&] { return sys.flock(stale, LOCK_EX | LOCK_NB); }) != 0) {
       const int error = errno;
       CloseKeepingErrno(stale);
       if (error == EWOULDBLOCK)
@@ -272,7 +263,7 @@ bool TakeClaimFile(const std::string& name, int* claim) {
       CloseKeepingErrno(stale);
       continue;
     }
-    if (Retry([&] { return sys.ftruncate(stale, 0); }) != 0) {
+    if (RetryOnInterrupt([&] { return sys.ftruncate(stale, 0); }) != 0) {
       SetLastErrorFromErrno(errno);
       CloseKeepingErrno(stale);
       return false;
@@ -371,7 +362,7 @@ bool SafeWrite::Commit(const void* data, size_t size) {
     if (Replace(data, size)) return true;
     if (failedStep_ != Step::kNone) return false;
     // The rename path gave way: the claim file stays, empty, as the claim.
-    Retry([&] { return sys.ftruncate(claimFile_, 0); });
+    RetryOnInterrupt([&] { return sys.ftruncate(claimFile_, 0); });
   }
   return WriteInPlace(data, size);
 }
@@ -397,7 +388,8 @@ bool SafeWrite::Replace(const void* data, size_t size) {
       return Fail(Step::kWrite);
     }
   }
-  if (!WriteAllAt(claimFile_, data, size) || Retry([&] { return sys.fsync(claimFile_); }) != 0) {
+  if (!WriteAllAt(claimFile_, data, size) ||
+      RetryOnInterrupt([&] { return sys.fsync(claimFile_); }) != 0) {
     if (errno == ENOSPC || errno == EDQUOT) return false;
     SetLastErrorFromErrno(errno);
     return Fail(Step::kWrite);
@@ -471,7 +463,7 @@ bool SafeWrite::WriteInPlace(const void* data, size_t size) {
     if (sys.fstat(lockedTarget_, &locked) != 0) return fail(Step::kOpen, errno);
     holdsLock = SameFile(locked, st);
   }
-  if (Retry([&] { return sys.flock(fd, LOCK_EX | LOCK_NB); }) != 0 ||
+  if (RetryOnInterrupt([&] { return sys.flock(fd, LOCK_EX | LOCK_NB); }) != 0 ||
       (!holdsLock && !LockRange(fd, true))) {
     const int error = errno;
     if (error != EWOULDBLOCK && error != EAGAIN && error != EACCES) return fail(Step::kOpen, error);
@@ -486,7 +478,7 @@ bool SafeWrite::WriteInPlace(const void* data, size_t size) {
   if (size > oldSize) {
     // Room first: a full disk fails here, before any byte changes. A file
     // system that cannot reserve room gets the write alone.
-    if (Retry([&] {
+    if (RetryOnInterrupt([&] {
           return sys.fallocate(fd, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(oldSize),
                                static_cast<off_t>(size - oldSize));
         }) != 0 &&
@@ -498,14 +490,15 @@ bool SafeWrite::WriteInPlace(const void* data, size_t size) {
     const int error = errno;
     if (!created) {
       WriteAllAt(fd, oldBytes.data(), oldBytes.size());
-      Retry([&] { return sys.ftruncate(fd, static_cast<off_t>(oldSize)); });
+      RetryOnInterrupt([&] { return sys.ftruncate(fd, static_cast<off_t>(oldSize)); });
     }
     return fail(Step::kWrite, error);
   };
   if (!WriteAllAt(fd, data, size)) return putBack();
-  if (size < oldSize && Retry([&] { return sys.ftruncate(fd, static_cast<off_t>(size)); }) != 0)
+  if (size < oldSize &&
+      RetryOnInterrupt([&] { return sys.ftruncate(fd, static_cast<off_t>(size)); }) != 0)
     return putBack();
-  if (Retry([&] { return sys.fsync(fd); }) != 0) {
+  if (RetryOnInterrupt([&] { return sys.fsync(fd); }) != 0) {
     // The new text is written; whether it reached the disk is unknown.
     SetLastErrorFromErrno(errno, file_.c_str());
     CloseKeepingErrno(fd);

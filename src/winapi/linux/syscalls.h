@@ -4,6 +4,7 @@
 // sys.open(...), never ::open(...) directly.
 #pragma once
 
+#include <errno.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/uio.h>
@@ -46,3 +47,14 @@ struct LinuxSyscalls {
 extern LinuxSyscalls sys;
 // The real calls, for tests to restore or to wrap.
 extern const LinuxSyscalls realSyscalls;
+
+// Calls `call` (a system call through the table) again for as long as a
+// signal interrupts it.
+template <typename Call>
+auto RetryOnInterrupt(Call call) {
+  decltype(call()) result;
+  do {
+    result = call();
+  } while (result == -1 && errno == EINTR);
+  return result;
+}
