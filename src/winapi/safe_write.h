@@ -60,8 +60,6 @@ class SafeWrite {
   // Step 1 for `target`. False when another run holds the claim or the names
   // cannot be looked at; a claim file that cannot be made is no failure.
   bool Claim(const char* target);
-  // Whether the claim file is held (else the write will be in place).
-  bool HoldsClaimFile() const { return claimFile_ != kNoFile; }
   // Step 2. May be called again after the target changed (a check-out).
   bool Check();
   // Steps 3 or 4: `size` bytes become the target's whole text. Check() is
