@@ -98,8 +98,11 @@ class EachCallFails(ProbeTestCase):
                                         + list(planted)),
                                  sorted(os.listdir(self.path(folder))), "a file left behind")
                 # A line to the console that fails goes to the window fallback: the build stands.
+                # Without the mount table or the folder open, a file is rewritten in place.
                 if (call.names[0].startswith(("pipe:", "socket:", "/dev/"))
-                        or (result.code == 0 and call.kind not in KINDS)):
+                        or (result.code == 0 and (call.kind not in KINDS
+                                                  or call.names[0].endswith("/mountinfo")
+                                                  or call.names[0] == "."))):
                     self.assertEqual((0, new), (result.code, now), result.err)
                     continue
                 self.assertEqual(5, result.code, result.err)
