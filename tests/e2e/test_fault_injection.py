@@ -140,6 +140,35 @@ class EachCallFails(ProbeTestCase):
             self.check_each_call(["/nologo", "/b"], lambda old=old: prepare(old), new,
                                  planted=planted)
 
+    def test_a_kill_at_any_call_leaves_each_file_whole_and_the_next_run_counts_on(self):
+        # Old texts longer than the new ones: in place, the new text is padded to the old
+        # length before the cut, so a kill there leaves it followed by blank lines.
+        old = (header(41, name="A_LONGER_BUILD_NUMBER"), batch(41, name="A_LONGER_BUILD_NUMBER"))
+        new = (header(42), batch(42))
+        for planted in ((), tuple(name + ".TMP" for name in NAMES)):
+            with self.subTest(in_place=bool(planted)):
+                self.setUp()
+                for name in planted:
+                    os.mkdir(self.path(name))
+                for name, text in zip(NAMES, old):
+                    self.write(name, text)
+                _, calls = self.logged_run(["/nologo", "/b"], "", {})
+                for call in calls:
+                    for name, text in zip(NAMES, old):
+                        self.write(name, text)
+                    result = self.run_tool("/nologo", "/b", env={
+                        "TICKWRIGHT_FAIL_CALL": f"{call.kind}:{call.ordinal}:KILL"})
+                    self.assertEqual(-9, result.code, call)
+                    now = [self.read(name) for name in NAMES]
+                    for text, was, will in zip(now, old, new):
+                        self.assertIn(text, (was, will, will.ljust(len(was), b"\n")), call)
+                    # Whatever the kill left, the next run counts on from it and leaves no
+                    # claim file behind.
+                    counted = 42 if now[0] == old[0] else 43
+                    result = self.run_tool("/nologo", "/b", "Tickwright.h", "A_LONGER_BUILD_NUMBER")
+                    self.assertEqual((0, build_line(counted)), (result.code, result.out), call)
+                    self.assertEqual(sorted(NAMES + planted), self.listing(), call)
+
     def test_a_run_with_c_and_b_against_a_database(self):
         env = self.make_database()
         shutil.copytree(self.path("db"), self.path("pristine"))
@@ -219,16 +248,21 @@ class Limits(ToolTestCase):
         with open(self.path("full/filler"), "wb", buffering=0) as f, self.assertRaises(OSError):
             while True:
                 f.write(b"\0" * 4096)
+        self.write("Tickwright.h", header(41))
         # No room for a second copy: the same length fits in place; a text that needs
-        # another page fails before any byte changes.
-        for name, code, number, text in [("BUILD_NUMBER", 0, 42, header(42)),
-                                         ("N" * 800, 5, 43, header(42))]:
-            with self.subTest(longer=code != 0):
-                result = self.run_tool("/nologo", "full/Tickwright.h", name)
+        # another page fails before any byte changes, and a batch file that does not fit
+        # fails before the header elsewhere moves.
+        for args, failed, code, number in [
+                (["full/Tickwright.h", "BUILD_NUMBER"], None, 0, 42),
+                (["full/Tickwright.h", "N" * 800], "full/Tickwright.h", 5, 43),
+                (["Tickwright.h", "N" * 3000, "/b:full/x"], "full/x.bat", 5, 42)]:
+            with self.subTest(failed=failed):
+                result = self.run_tool("/nologo", *args)
                 self.assertEqual((code, build_line(number)), (result.code, result.out))
-                if code:
-                    self.assertReported(result, file_error(WRITE_ERROR, "full/Tickwright.h", 112))
-                self.assertEqual(text, self.read("full/Tickwright.h"))
+                if failed:
+                    self.assertReported(result, file_error(WRITE_ERROR, failed, 112))
+                self.assertEqual(header(42), self.read("full/Tickwright.h"))
+                self.assertEqual(header(41), self.read("Tickwright.h"))
                 self.assertEqual(["Tickwright.h", "filler"], sorted(os.listdir(self.path("full"))))
 
     def test_a_header_or_batch_file_that_is_a_folder(self):

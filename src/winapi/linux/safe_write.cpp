@@ -345,11 +345,6 @@ bool SafeWrite::InspectTarget() {
     SetLastError(ERROR_BAD_FILE_TYPE);
     return false;
   }
-  // As the user, not as whoever could rename over it.
-  if (sys.faccessat(AT_FDCWD, file_.c_str(), W_OK, AT_EACCESS) != 0) {
-    SetLastErrorFromErrno(errno, file_.c_str());
-    return false;
-  }
   // Append-only and immutable files refuse every write, root's too.
   int flags = 0;
   if (lock_ && IsFile(locked_, st) && !InodeFlags(lock_, &flags)) {
@@ -358,6 +353,11 @@ bool SafeWrite::InspectTarget() {
   }
   if (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) {
     SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
+  // As the user, not as whoever could rename over it.
+  if (sys.faccessat(AT_FDCWD, file_.c_str(), W_OK, AT_EACCESS) != 0) {
+    SetLastErrorFromErrno(errno, file_.c_str());
     return false;
   }
   exists_ = true;
