@@ -3,7 +3,7 @@
 import os
 
 from harness import (BANNER, USAGE, ToolTestCase, batch, build_line, header, on_windows,
-                     separator)
+                     separator, shown)
 
 
 class Defaults(ToolTestCase):
@@ -66,11 +66,11 @@ class Defaults(ToolTestCase):
         self.assertEqual(header(7, file_name="my inc/ver.h" if win else "ver.h"),
                          self.read("my inc/ver.h"))
         result = self.run_tool("/nologo", "/b:my-file.bat")
-        self.assertEqual((1, b"Bad command line! Unknown key: file.bat\r\n") if win
+        self.assertEqual((1, shown(b"Bad command line! Unknown key: file.bat\r\n")) if win
                          else (0, build_line(1)), (result.code, result.out))
         result = self.run_tool("/nologo", "/b", ":", "out.bat")
         self.assertEqual((0, build_line(1)) if win
-                         else (1, b"Bad command line! Invalid build name: out.bat\r\n"),
+                         else (1, shown(b"Bad command line! Invalid build name: out.bat\r\n")),
                          (result.code, result.out))
         batch_file = "out.bat" if win else "my-file.bat"
         self.assertEqual(sorted(["Tickwright.h", "my inc", batch_file]), self.listing())
@@ -84,8 +84,8 @@ class UsageAndBadItems(ToolTestCase):
                 (["-?"], b""),
                 (["/nologo/?"], b""),
                 (["a.h", "B", "?"], b""),  # in the place of a surplus argument
-                (["-x", "?", "-y"], b"Bad command line! Unknown key: x\r\n"),
-                (["a.h", "9B", "?"], b"Bad command line! Invalid build name: 9B\r\n")]:
+                (["-x", "?", "-y"], shown(b"Bad command line! Unknown key: x\r\n")),
+                (["a.h", "9B", "?"], shown(b"Bad command line! Invalid build name: 9B\r\n"))]:
             with self.subTest(args=args):
                 self.setUp()
                 result = self.run_tool(*args)
@@ -110,7 +110,7 @@ class UsageAndBadItems(ToolTestCase):
                 self.setUp()
                 self.write("Tickwright.h", header(5))
                 result = self.run_tool(*args)
-                expected = b"".join(b"Bad command line! " + m + b"\r\n" for m in messages)
+                expected = shown(b"".join(b"Bad command line! " + m + b"\r\n" for m in messages))
                 self.assertEqual((1, expected), (result.code, result.out))
                 self.assertEqual((["Tickwright.h"], header(5)),
                                  (self.listing(), self.read("Tickwright.h")))
@@ -120,7 +120,7 @@ class UsageAndBadItems(ToolTestCase):
             self.skipTest("Windows reads the command line as typed")
         # No Windows command line can carry it: it would swallow the arguments after it.
         result = self.run_tool('a"b', "/nologo", '"')
-        self.assertEqual((1, b'Bad command line! An argument cannot hold a double quote: a"b\r\n'
-                          b'Bad command line! An argument cannot hold a double quote: "\r\n'),
+        self.assertEqual((1, b'Bad command line! An argument cannot hold a double quote: a"b\n'
+                          b'Bad command line! An argument cannot hold a double quote: "\n'),
                          (result.code, result.out))
         self.assertEqual([], self.listing())

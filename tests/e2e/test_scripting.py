@@ -7,13 +7,13 @@ import shutil
 import subprocess
 
 from harness import (BANNER, USAGE, ToolTestCase, batch, build_line, file_error, header,
-                     on_windows, separator, CANNOT_OPEN)
+                     on_windows, separator, shown, CANNOT_OPEN)
 
-HELP = USAGE + (b"/e[:envfile[.env]] - create .env file (NAME=N, for sh, make and CI)\r\n"
-                b"--help - print this text\r\n"
-                b"--version - print the version banner\r\n")
-ENV_READ_ONLY = (b"Error! Cannot update env file because it is read only.\r\n"
-                 b"Probably, it is protected by SourceSafe.\r\nUse /c flag to check out file.")
+HELP = USAGE + shown(b"/e[:envfile[.env]] - create .env file (NAME=N, for sh, make and CI)\r\n"
+                     b"--help - print this text\r\n"
+                     b"--version - print the version banner\r\n")
+ENV_READ_ONLY = shown(b"Error! Cannot update env file because it is read only.\r\n"
+                      b"Probably, it is protected by SourceSafe.\r\nUse /c flag to check out file.")
 
 
 def env(number, name="BUILD_NUMBER"):
@@ -31,8 +31,8 @@ class HelpAndVersion(ToolTestCase):
                 (["/nologo/help"], 0, HELP),
                 (["--version"], 0, BANNER),
                 (["/nologo", "-VERSION", "--help"], 0, BANNER),  # the banner even under /nologo
-                (["-x", "--version"], 0, b"Bad command line! Unknown key: x\r\n" + BANNER),
-                (["--helpme"], 1, b"Bad command line! Unknown key: helpme\r\n")]:
+                (["-x", "--version"], 0, shown(b"Bad command line! Unknown key: x\r\n") + BANNER),
+                (["--helpme"], 1, shown(b"Bad command line! Unknown key: helpme\r\n"))]:
             with self.subTest(args=args):
                 self.setUp()
                 result = self.run_tool(*args)

@@ -3,7 +3,7 @@
 import termios
 import time
 
-from harness import (ANY_KEY_PROMPT, HEADER_READ_ONLY, TITLE_ESCAPE, YES_NO_PROMPT, ToolTestCase,
+from harness import (ANY_KEY_PROMPT, EOL, HEADER_READ_ONLY, TITLE_ESCAPE, YES_NO_PROMPT, ToolTestCase,
                      build_line, header, question)
 
 BEEP = b"\x07"  # a BEL to the controlling terminal
@@ -46,7 +46,7 @@ class Keys(ToolTestCase):
                     term.read_until(YES_NO_PROMPT)
                     term.wait_for_key_read()
                     term.type(answer)
-                shown = term.read_until(report + b"\r\n" + BEEP + ANY_KEY_PROMPT)
+                shown = term.read_until(report + EOL + BEEP + ANY_KEY_PROMPT)
                 time.sleep(0.3)
                 self.assertIsNone(term.proc.poll(), "the report did not wait for a key")
                 term.wait_for_key_read()

@@ -10,6 +10,9 @@
 // - ENABLE_PROCESSED_INPUT is always on: signals stay on, so Ctrl-C still
 //   interrupts the program.
 // - ReadConsoleA reads one byte per call, however many are asked for.
+// - Text written to a console or to a standard handle ends its lines in LF,
+//   as Linux programs do; each CR LF of the program's texts becomes one LF
+//   (WriteText).
 // - A standard descriptor that is closed at start, or whose handle is
 //   closed, is held by a descriptor that leads nowhere, and its handle is
 //   absent (null), as Windows gives no handle in its place.
@@ -139,6 +142,7 @@ bool HoldDescriptor(int fd) {
 std::atomic<bool> standardAbsent[3];
 
 struct StandardHandle : FileHandle {
+  StandardHandle() { text = true; }
   // The descriptor stays taken: a file opened later would otherwise receive
   // everything printed.
   bool Close() override {
@@ -229,6 +233,24 @@ bool WriteAll(int fd, const void* data, size_t size, size_t* written) {
     done += static_cast<size_t>(result);
   }
   if (written) *written = done;
+  return ok;
+}
+
+bool WriteText(int fd, const char* text, size_t size, size_t* consumed) {
+  std::string lines;
+  lines.reserve(size);
+  for (size_t i = 0; i < size; ++i)
+    if (text[i] != '\r' || i + 1 == size || text[i + 1] != '\n') lines += text[i];
+  size_t done = 0;
+  const bool ok = WriteAll(fd, lines.data(), lines.size(), &done);
+  if (consumed) {
+    // Back from the bytes written to the bytes of `text` they stand for.
+    size_t in = 0;
+    for (size_t out = 0; out < done; ++in)
+      if (text[in] != '\r' || in + 1 == size || text[in + 1] != '\n') ++out;
+    if (ok) in = size;
+    *consumed = in;
+  }
   return ok;
 }
 
@@ -342,7 +364,7 @@ BOOL WINAPI WriteConsoleA(HANDLE console, const void* buffer, DWORD toWrite, LPD
   if (written) *written = 0;
   if (!file) return FALSE;
   size_t done = 0;
-  bool ok = WriteAll(file->fd, buffer, toWrite, &done);
+  bool ok = WriteText(file->fd, static_cast<const char*>(buffer), toWrite, &done);
   if (written) *written = static_cast<DWORD>(done);
   return ok ? TRUE : FALSE;
 }

@@ -99,7 +99,7 @@ class ControllingTerminal {
 
   bool IsOpen() const { return fd_ >= 0; }
   int OpenError() const { return openError_; }
-  bool Write(std::string_view text) { return WriteAll(fd_, text.data(), text.size()); }
+  bool Write(std::string_view text) { return WriteText(fd_, text.data(), text.size()); }
 
   // Keys one at a time, without echo. Signals stay on: Ctrl-C interrupts.
   bool TakeKeys() {
@@ -195,7 +195,7 @@ int WINAPI MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
   ControllingTerminal tty(O_RDWR);
   if (!tty.IsOpen()) {
     if (FileHandle* standardError = FileHandleFrom(GetStdHandle(STD_ERROR_HANDLE)))
-      WriteAll(standardError->fd, body.data(), body.size());
+      WriteText(standardError->fd, body.data(), body.size());
     SetLastErrorFromErrno(tty.OpenError());
     return 0;
   }
