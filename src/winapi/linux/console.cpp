@@ -9,6 +9,9 @@
 //   always processed and wrapping (sets are accepted and change nothing).
 // - ENABLE_PROCESSED_INPUT is always on: signals stay on, so Ctrl-C still
 //   interrupts the program.
+// - A run in a background job of its terminal cannot set the terminal's
+//   modes (SetConsoleMode fails), and its reads there fail at once: it is
+//   never stopped and never waits for a key.
 // - ReadConsoleA reads one byte per call, however many are asked for.
 // - Text written to a console or to a standard handle ends its lines in LF,
 //   as Linux programs do; each CR LF of the program's texts becomes one LF
@@ -236,6 +239,11 @@ bool WriteAll(int fd, const void* data, size_t size, size_t* written) {
   return ok;
 }
 
+bool InBackground(int fd) {
+  const pid_t foreground = tcgetpgrp(fd);
+  return foreground > 0 && foreground != getpgrp();
+}
+
 bool WriteText(int fd, const char* text, size_t size, size_t* consumed) {
   std::string lines;
   lines.reserve(size);
@@ -323,6 +331,10 @@ BOOL WINAPI SetConsoleMode(HANDLE console, DWORD mode) {
   const bool echo = mode & ENABLE_ECHO_INPUT;
   if (echo && !lineInput) {
     SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (InBackground(file->fd)) {
+    SetLastErrorFromErrno(EIO);  // what a read from the background gets
     return FALSE;
   }
   struct termios modes;

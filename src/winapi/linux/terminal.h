@@ -18,6 +18,11 @@ void RestoreTerminalMode(int token);
 // was saved twice ends as it was first found. Async-signal-safe.
 void RestoreTerminalModes();
 
+// Whether `fd` is the controlling terminal and another process group has its
+// foreground: a run there changes no mode, shows no box and waits for no
+// key. A terminal that is not the controlling one has no such owner.
+bool InBackground(int fd);
+
 // Writes all `size` bytes to `fd`, going on after short and interrupted
 // writes. False with the last error set on failure; `*written`, when given,
 // is what went out in either case.
