@@ -7,7 +7,7 @@ import shutil
 import subprocess
 
 from harness import (BANNER, USAGE, ToolTestCase, batch, build_line, file_error, header,
-                     on_windows, separator, shown, CANNOT_OPEN)
+                     on_windows, separator, shown, CANNOT_OPEN, HEADER_READ_ONLY)
 
 HELP = USAGE + shown(b"/e[:envfile[.env]] - create .env file (NAME=N, for sh, make and CI)\r\n"
                      b"--help - print this text\r\n"
@@ -186,6 +186,68 @@ class BashCompletion(ToolTestCase):
                 self.assertEqual((options, sorted(offered)), (got[0], sorted(got[1:])))
 
 
+def bad(message):
+    return shown(b"Bad command line! " + message + b"\r\n")
+
+
+# What tickwright(1) states, as it reads rendered, and a run that shows it: the arguments
+# ("{folder}": the run's folder), the header before (None: no file; READ_ONLY: build 41,
+# read-only), the exit code, the output and the files written; Linux's rules are not run under
+# Wine.
+READ_ONLY = object()
+PAGE_STATES = [
+    ("in any letter case (/NOLOGO", ["/NOLOGO"], None, 0, build_line(1),
+     {"Tickwright.h": header(1)}),
+    ("-i and --help are switches too", ["--help"], None, 0, HELP, {}),
+    ("Several may be joined (/nologo/i)", ["/nologo/i"], None, 0, build_line(1),
+     {"Tickwright.h": header(1)}),  # no number yet: nothing to ask
+    ("a prefix alone takes its name from the next word (- nologo is /nologo)", ["-", "nologo"],
+     None, 0, build_line(1), {"Tickwright.h": header(1)}),
+    ("with or without blanks around it", ["/nologo", "/b", ":", "out.bat"], None, 0,
+     build_line(1), {"Tickwright.h": header(1), "out.bat": batch(1)}),
+    ("it keeps any - or / it holds (/b:out/vars.bat)", ["/nologo", "/b:out/vars.bat"], None, 0,
+     build_line(1), {"Tickwright.h": header(1), "out/vars.bat": batch(1), "linux": True}),
+    ("so /usr/include/ver.h is a file", ["/nologo", "{folder}/ver.h"], None, 0, build_line(1),
+     {"ver.h": header(1, file_name="ver.h"), "linux": True}),
+    ("and /nolgo an unknown switch", ["/nolgo"], None, 1, bad(b"Unknown key: nolgo"), {}),
+    ("my-file.h is one name", ["/nologo", "my-file.h"], None, 0, build_line(1),
+     {"my-file.h": header(1, file_name="my-file.h"), "linux": True}),
+    ("A file name may hold no control character", ["a\x01b.h"], None, 1,
+     bad(b"Invalid file name: a\x01b.h"), {}),
+    ("and no argument a double quote", ['a"b'], None, 1,
+     bad(b'An argument cannot hold a double quote: a"b'), {"linux": True}),
+    ("The macro name must be a C identifier", ["x.h", "9X"], None, 1,
+     bad(b"Invalid build name: 9X"), {}),
+    ("no word of the preprocessor (defined)", ["x.h", "defined"], None, 1,
+     bad(b"Invalid build name: defined"), {}),
+    ("ver.txt names ver.h", ["/nologo", "ver.txt"], None, 0, build_line(1),
+     {"ver.h": header(1, file_name="ver.h")}),
+    ("or is empty, counts as 0, so the first run creates it with build 1", [], b"", 0,
+     BANNER + build_line(1), {"Tickwright.h": header(1)}),
+    ("/n Leave the number unchanged, but rewrite the header", ["/nologo", "/n"], header(41), 0,
+     build_line(41), {"Tickwright.h": header(41)}),
+    ('one line "@SET NAME=N" ended by CR LF. The default name is the header\'s with .bat',
+     ["/nologo", "/b"], None, 0, build_line(1),
+     {"Tickwright.h": header(1), "Tickwright.bat": batch(1)}),
+    ("a name given has its extension made .bat", ["/nologo", "/b:out.cmd"], None, 0,
+     build_line(1), {"Tickwright.h": header(1), "out.bat": batch(1)}),
+    ('one line "NAME=N" ended by a line feed. The default name is the header\'s with .env',
+     ["/nologo", "/e"], None, 0, build_line(1),
+     {"Tickwright.h": header(1), "Tickwright.env": env(1)}),
+    ("a name given has its extension made .env", ["/nologo", "/e:ci.txt"], None, 0,
+     build_line(1), {"Tickwright.h": header(1), "ci.env": env(1)}),
+    ("Without /c, a read-only target is refused with a hint to use it", ["/nologo"], READ_ONLY,
+     5, build_line(42), {}),
+    ("A writable target never contacts SourceSafe", ["/nologo", "/c"], None, 0, build_line(1),
+     {"Tickwright.h": header(1)}),
+    ("/?, ? Print the usage text and exit", ["?"], None, 0, USAGE, {}),
+    ("--version Print the banner with the version and exit", ["--version"], None, 0, BANNER, {}),
+    ("each bad one is reported and the run ends with 1 before anything is written",
+     ["-x", "/nologo", "-y"], None, 1, bad(b"Unknown key: x") + bad(b"Unknown key: y"), {}),
+    ("5 Any other failure (a header that cannot be parsed", ["/nologo"], b"//7\n", 5, b"", {}),
+]
+
+
 class ManualPages(ToolTestCase):
     def test_render_without_warnings_and_document_every_switch_of_help(self):
         if not shutil.which("groff") or not shutil.which("man"):
@@ -204,3 +266,32 @@ class ManualPages(ToolTestCase):
                     missing = [s for s in switches if not re.search(
                         rb"^ {7}" + re.escape(s) + rb"\b", shown.stdout, re.MULTILINE)]
                     self.assertEqual([], missing)
+
+    def test_what_the_page_of_the_tool_states_holds(self):
+        if not shutil.which("man"):
+            self.skipTest("man-db renders manual pages")
+        shown = subprocess.run(["man", "-l", os.path.join(PACKAGING, "tickwright.1")],
+                               capture_output=True, env=dict(os.environ, MANWIDTH="1000"))
+        page = " ".join(shown.stdout.decode().replace("\u2010", "-").replace("\u2212", "-").split())
+        for states, args, before, code, out, files in PAGE_STATES:
+            with self.subTest(states):
+                self.assertIn(states, page)
+                files = dict(files)
+                if files.pop("linux", False) and on_windows():
+                    continue
+                self.setUp()
+                os.mkdir(self.path("out"))
+                if before is not None:
+                    self.write("Tickwright.h", header(41) if before is READ_ONLY else before)
+                if before is READ_ONLY:
+                    self.make_read_only("Tickwright.h")
+                result = self.run_tool(*[a.replace("{folder}", self.folder) for a in args])
+                self.assertEqual((code, out), (result.code, result.out), result.err)
+                if before is READ_ONLY:
+                    self.assertReported(result, HEADER_READ_ONLY)
+                expected = {} if before is None else {
+                    "Tickwright.h": header(41) if before is READ_ONLY else before}
+                expected.update(files)
+                self.assertEqual(expected, {name: self.read(name) for name in expected})
+                self.assertEqual(sorted({name.split("/")[0] for name in expected} | {"out"}),
+                                 self.listing())
