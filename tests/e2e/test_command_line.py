@@ -91,16 +91,16 @@ def rows():
         # A mistyped switch, never a file at the root; a word of the preprocessor.
         (["/nolgo", "x.h", "defined"],
          (1, bad(b"Unknown key: nolgo", b"Invalid build name: defined"), {}), SAME),
-        # Differ on purpose: on Linux a hyphen inside a name, or a value, is part of it; a word
-        # that starts with "/" and names no switches is a path (here in no folder); "/"
-        # separates folders; an argument cannot hold a double quote (Windows reads the line as
-        # typed; not run there).
+        # Differ on purpose: on Linux a hyphen or a "/" inside a name, or a value, is part of
+        # it; a word that starts with "/" and names no switches is a path (here in no folder);
+        # an argument cannot hold a double quote (Windows reads the line as typed; not run
+        # there).
         (["/nologo", "my-file.h"], (1, bad(b"Unknown key: file.h"), {}),
          (0, build_line(1), made("my-file.h"))),
         (["/nologo", "/b:my-file.bat"], (1, bad(b"Unknown key: file.bat"), {}),
          (0, build_line(6), {**bumped, "my-file.bat": batch(6)})),
         (["/nologo", "/nologo/x.h"], (1, bad(b"Unknown key: x.h"), {}), (5, build_line(1), {})),
-        (["/nologo", "inc/ver.h"], (0, build_line(1), made("inc/ver.h", own_name="inc/ver.h")),
+        (["/nologo", "inc/ver.h"], (1, bad(b"Unknown key: ver.h"), {}),
          (0, build_line(1), made("inc/ver.h", own_name="ver.h"))),
         (['a"b', "/nologo", '"'], None, (1, bad(quote(b'a"b'), quote(b'"')), {})),
         (["-x", 'a"b', "?", 'c"d'], None, (0, bad(b"Unknown key: x", quote(b'a"b')) + USAGE, {})),
