@@ -146,7 +146,7 @@ class DebianPackage(ToolTestCase):
             self.assertEqual(0, done.returncode, done.stderr)
         result = self.run_tool("/nologo", "/c", env=env)
         self.assertEqual((0, build_line(2) + b"Build count file is read only. Trying to check it "
-                          b"out...\r\nCurrent VSS project: $/\r\nOK\r\n"),
+                          b"out...\nCurrent VSS project: $/\nOK\n"),
                          (result.code, result.out), result.err)
         self.assertEqual(header(2), self.read("Tickwright.h"))
 
