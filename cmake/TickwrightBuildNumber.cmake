@@ -1,5 +1,6 @@
 # tickwright_add_build_number(): the pre-build step that bumps a target's
-# build number, shipped with the installed Tickwright package.
+# build number. It comes with the installed Tickwright package and with
+# Tickwright's own source tree taken in by FetchContent or add_subdirectory.
 
 # tickwright_add_build_number(<target> [HEADER <file>] [NAME <macro>])
 #
@@ -9,8 +10,12 @@
 # number. HEADER is the counter header, relative to the current binary folder
 # (default: <target>_build_number.h); like the tool, the function makes its
 # extension ".h". NAME is the macro (default: BUILD_NUMBER). The header's
-# folder joins <target>'s include path. Needs the imported
-# Tickwright::Tickwright of find_package(Tickwright).
+# folder joins <target>'s include path.
+#
+# The tool is Tickwright::Tickwright. In a cross build, unless that is an
+# installed tool built for the build machine, the bump runs
+# TICKWRIGHT_HOST_EXECUTABLE instead, found on PATH unless given: never the
+# cross-built tool.
 function(tickwright_add_build_number target)
   cmake_parse_arguments(PARSE_ARGV 1 arg "" "HEADER;NAME" "")
   if(arg_UNPARSED_ARGUMENTS)
@@ -30,15 +35,56 @@ function(tickwright_add_build_number target)
   cmake_path(GET arg_HEADER PARENT_PATH folder)
   cmake_path(GET arg_HEADER FILENAME file)
   file(MAKE_DIRECTORY ${folder})
+  _tickwright_bump_tool(${target} tool tool_target)
 
   # The tool is given the bare file name in the header's folder: a full path
   # that begins with "/" could read as switches to it.
   add_custom_target(${target}_build_number
-    COMMAND Tickwright::Tickwright /nologo ${file} ${arg_NAME}
+    COMMAND ${tool} /nologo ${file} ${arg_NAME}
     WORKING_DIRECTORY ${folder}
     BYPRODUCTS ${arg_HEADER}
     COMMENT "Bumping the build number of ${target}"
     VERBATIM)
+  if(tool_target)
+    add_dependencies(${target}_build_number ${tool_target})
+  endif()
   add_dependencies(${target} ${target}_build_number)
   target_include_directories(${target} PRIVATE ${folder})
+endfunction()
+
+# The tool that bumps, as a command (<command_var>), and the target of this
+# build that makes it (<target_var>; empty for an installed tool).
+function(_tickwright_bump_tool for command_var target_var)
+  if(NOT TARGET Tickwright::Tickwright)
+    message(FATAL_ERROR "tickwright_add_build_number(${for}): there is no Tickwright::Tickwright; "
+      "take Tickwright in first with find_package(Tickwright), FetchContent or add_subdirectory")
+  endif()
+  get_target_property(imported Tickwright::Tickwright IMPORTED)
+  get_target_property(built_for Tickwright::Tickwright TICKWRIGHT_BUILT_FOR)
+  if(NOT CMAKE_CROSSCOMPILING OR
+     (imported AND built_for STREQUAL "${CMAKE_HOST_SYSTEM_NAME}-${CMAKE_HOST_SYSTEM_PROCESSOR}"))
+    set(${command_var} $<TARGET_FILE:Tickwright::Tickwright> PARENT_SCOPE)
+    if(imported)
+      set(${target_var} "" PARENT_SCOPE)
+    else()
+      get_target_property(aliased Tickwright::Tickwright ALIASED_TARGET)
+      set(${target_var} ${aliased} PARENT_SCOPE)
+    endif()
+    return()
+  endif()
+
+  # Only PATH, and never below the cross build's root: a folder of the other
+  # system's programs must not lend its Tickwright.
+  find_program(TICKWRIGHT_HOST_EXECUTABLE NAMES tickwright Tickwright
+    PATHS ENV PATH NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH
+    DOC "Tickwright for the build machine, which bumps build numbers in a cross build")
+  if(NOT TICKWRIGHT_HOST_EXECUTABLE)
+    message(FATAL_ERROR "tickwright_add_build_number(${for}): this build makes programs for "
+      "${CMAKE_SYSTEM_NAME}, so the build number must be counted by a Tickwright that runs on "
+      "this machine (${CMAKE_HOST_SYSTEM_NAME}), and there is none on PATH. Install Tickwright "
+      "for ${CMAKE_HOST_SYSTEM_NAME} (its package, or `cmake --install` of a native build) and "
+      "put it on PATH, or name it with -DTICKWRIGHT_HOST_EXECUTABLE=<path>.")
+  endif()
+  set(${command_var} ${TICKWRIGHT_HOST_EXECUTABLE} PARENT_SCOPE)
+  set(${target_var} "" PARENT_SCOPE)
 endfunction()
