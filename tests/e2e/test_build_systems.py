@@ -152,15 +152,18 @@ class Builds(ToolTestCase):
     def test_a_cross_build_counts_with_a_tickwright_of_this_machine_never_its_own(self):
         self.needs("x86_64-w64-mingw32-gcc-posix", "ninja")
         project = self.example("build-number", "add_subdirectory")
-        for tool, path in [("on PATH", self.path_with_tool), (None, os.environ["PATH"])]:
+        named = "-DTICKWRIGHT_HOST_EXECUTABLE=" + os.path.join(self.installed, "bin", "tickwright")
+        for tool, path, args in [("on PATH", self.path_with_tool, []),
+                                 ("named", os.environ["PATH"], [named]),
+                                 (None, os.environ["PATH"], [])]:
             with self.subTest(tool=tool):
                 build = self.path(f"cross-{tool}")
-                if tool is None and (shutil.which("tickwright", path=path)
-                                     or shutil.which("Tickwright", path=path)):
+                if tool != "on PATH" and (shutil.which("tickwright", path=path)
+                                          or shutil.which("Tickwright", path=path)):
                     self.skipTest("this machine has a Tickwright on PATH")
                 configure = subprocess.run(
                     [CMAKE, "-G", "Ninja", "-S", project, "-B", build,
-                     f"--toolchain={MINGW_TOOLCHAIN}"],
+                     f"--toolchain={MINGW_TOOLCHAIN}", *args],
                     capture_output=True, timeout=600, env=dict(os.environ, PATH=path))
                 if tool is None:
                     self.assertNotEqual(0, configure.returncode)
