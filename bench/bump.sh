@@ -3,8 +3,8 @@
 # must beat by far. Same lines printed, same header written; no lock, no sync.
 header=Tickwright.h
 name=BUILD_NUMBER
-printf 'C++ Project Tickwright 2.0\r\nCopyright (c) 2026 the Tickwright authors\r\n'
-printf 'https://tickwright.example.org\r\n\r\n'
+printf 'C++ Project Tickwright 2.0\nCopyright (c) 2026 the Tickwright authors\n'
+printf 'https://tickwright.example.org\n\n'
 number=0
 if [ -s "$header" ]; then
   number=$(sed -n '1{s/^\/\/ \([0-9][0-9]*\).*/\1/p;q;}' "$header")
@@ -14,7 +14,7 @@ if [ -s "$header" ]; then
   fi
 fi
 number=$((number + 1))
-printf 'Build N: %u\r\n' "$number"
+printf 'Build N: %u\n' "$number"
 low=$((number & 65535))
 high=$((number >> 16))
 template='// %u\n// This file is generated automatically.\n\n//\t#include "%s"\n\n'

@@ -58,7 +58,7 @@ def time_check_out(tool, admin, work, env, runs):
         completed = subprocess.run([tool, "/nologo", "/n", "/c"], cwd=work, env=env,
                                    capture_output=True)
         elapsed = time.perf_counter() - start
-        if completed.returncode != 0 or not completed.stdout.endswith(b"OK\r\n"):
+        if completed.returncode != 0 or not completed.stdout.endswith(b"OK\n"):
             sys.exit(f"the check-out failed:\n{completed.stdout.decode()}{completed.stderr.decode()}")
         run([admin, "checkin", f"$/p{PROJECTS - 1}/Tickwright.h"], env)
         best = elapsed if best is None else min(best, elapsed)

@@ -16,8 +16,8 @@
 #include <unistd.h>
 
 static const char kBanner[] =
-    "C++ Project Tickwright 2.0\r\nCopyright (c) 2026 the Tickwright authors\r\n"
-    "https://tickwright.example.org\r\n\r\n";
+    "C++ Project Tickwright 2.0\nCopyright (c) 2026 the Tickwright authors\n"
+    "https://tickwright.example.org\n\n";
 static const char kTemplate[] =
     "// %u\n// This file is generated automatically.\n\n//\t#include \"%s\"\n\n"
     "#define %s %u\n#define %s_STR \"%u\"\n#define %s_LOW %u\n#define %s_HIGH %u\n"
@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
     }
   }
   ++number;
-  int length = snprintf(text, sizeof text, "Build N: %u\r\n", number);
+  int length = snprintf(text, sizeof text, "Build N: %u\n", number);
   if (write(1, text, (size_t)length) < 0) return 5;
 
   const unsigned low = number & 0xFFFF, high = number >> 16;

@@ -1,9 +1,10 @@
 /* The example program: prints the build number that Tickwright counted. */
 #include <stdio.h>
 
+#include "greeting.h"
 #include "hello_build.h"
 
 int main(void) {
-  printf("hello, build %s\n", HELLO_BUILD_STR);
+  printf("%s, build %s\n", greeting(), HELLO_BUILD_STR);
   return 0;
 }

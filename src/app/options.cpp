@@ -107,6 +107,11 @@ const char* const kPreprocessorWords[] = {
 
 ItemOutcome ApplyCommandLineItem(const ClCommandLine& items, CounterOptions& options,
                                  bool& showBanner) {
+  const ClStringRange& word = items.switchName.IsEmpty() ? items.argument : items.switchName;
+  if (const char* uncarried = UncarriedArgument(word.GetText().GetText())) {
+    Report(IDS_UNCARRIED_ARGUMENT, uncarried);
+    return ItemOutcome::kBad;
+  }
   if (items.switchName.IsEmpty())
     return ApplyArgument(items.argument.GetText(), items.argIndex, options);
   return ApplySwitch(items.switchName.GetText(), items.switchValue.GetText(), options,

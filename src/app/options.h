@@ -15,7 +15,8 @@ enum class ItemOutcome {
 // Applies the item that `items` has just read: a positional argument or a
 // switch (/i, /b[:file], /e[:file], /nologo, /c, /n, "?", --help, --version,
 // with "/" or "-", in any letter case). Prints the message of a bad item or the usage text
-// itself.
+// itself. An item that stands in for an argument the command line could not carry is a bad
+// item that names that argument.
 ItemOutcome ApplyCommandLineItem(const ClCommandLine& items, CounterOptions& options,
                                  bool& showBanner);
 

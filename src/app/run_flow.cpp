@@ -27,10 +27,6 @@ int RunFlow(HINSTANCE instance, LPSTR, int) {
   CounterOptions options;
   bool showBanner = true;
   bool badCommandLine = false;
-  for (size_t i = 0; const char* argument = UncarriedArgument(i); ++i) {
-    ConsolePrint(ClString(IDS_UNCARRIED_ARGUMENT, argument));
-    badCommandLine = true;
-  }
   while (items.Next()) {
     switch (ApplyCommandLineItem(items, options, showBanner)) {
       case ItemOutcome::kAccepted:

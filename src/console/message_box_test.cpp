@@ -10,7 +10,7 @@ namespace {
 
 TEST(ConsoleMessageBoxTest, RedirectedInputGivesKeysAndDefaultAnswers) {
   SKIP_WITHOUT_CHILD_RUNS();
-  const std::string kYesNo = "Q?\r\n\a\tYes, No (Y,N)\r\n";
+  const std::string kYesNo = "Q?\n\a\tYes, No (Y,N)\n";
   const struct {
     std::string input;
     UINT style;
@@ -18,11 +18,11 @@ TEST(ConsoleMessageBoxTest, RedirectedInputGivesKeysAndDefaultAnswers) {
     std::string terminal;
   } kCases[] = {
       {"n", MB_YESNO | MB_ICONQUESTION, IDNO, kYesNo},
-      {"xy", MB_YESNO | MB_ICONQUESTION, IDYES, kYesNo + "\a\tYes, No (Y,N)\r\n"},
+      {"xy", MB_YESNO | MB_ICONQUESTION, IDYES, kYesNo + "\a\tYes, No (Y,N)\n"},
       {"", MB_YESNO | MB_ICONQUESTION, IDYES, kYesNo},
-      {"", MB_YESNOCANCEL | MB_DEFBUTTON3, IDCANCEL, "Q?\r\n\a\tYes, No, Cancel (Y,N,C)\r\n"},
-      {"", 0, IDOK, "Q?\r\n\a\tHit any key to continue...\r\n"},
-      {"", 0x37, IDOK, "Q?\r\n\a\tHit any key to continue...\r\n"},  // no such button set
+      {"", MB_YESNOCANCEL | MB_DEFBUTTON3, IDCANCEL, "Q?\n\a\tYes, No, Cancel (Y,N,C)\n"},
+      {"", 0, IDOK, "Q?\n\a\tHit any key to continue...\n"},
+      {"", 0x37, IDOK, "Q?\n\a\tHit any key to continue...\n"},  // no such button set
       // No default answer: the window box asks, and is answered "n".
       {"", MB_YESNO | MB_DEFBUTTON3, IDNO, kYesNo + "Error\nQ?\n[Y]es  [N]o  (Enter: Yes) No\n"},
   };

@@ -53,12 +53,13 @@ struct StackWalkRecord {
 uint32_t WalkStackFrom(const void* start, StackWalkRecord* records, uint32_t capacity);
 constexpr uint32_t kNoStackUnwinder = 0xFFFFFFFF;
 
-// The `index`-th argument that the process's command line could not carry,
-// or null past the last. Linux rebuilds the line from arguments and cannot
-// quote a double quote, so it leaves out every argument that holds one;
-// Windows reads the line as typed and misses none.
+// The argument that the command-line item `item` stands in for, when the
+// process's command line could not carry it; null for any other item. Linux
+// rebuilds the line from arguments and cannot quote a double quote, so an
+// argument that holds one is replaced by a stand-in item in its place;
+// Windows reads the line as typed and replaces nothing.
 #ifdef _WIN32
-inline const char* UncarriedArgument(size_t) { return nullptr; }
+inline const char* UncarriedArgument(const char*) { return nullptr; }
 #else
-const char* UncarriedArgument(size_t index);
+const char* UncarriedArgument(const char* item);
 #endif

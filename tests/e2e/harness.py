@@ -29,11 +29,21 @@ def launcher():
 
 
 def on_windows():
-    return tool_path().lower().endswith(".exe")
+    return os.environ.get("TICKWRIGHT_EXE", "").lower().endswith(".exe")
 
 
 def separator():
     return "\\" if on_windows() else "/"
+
+
+# What the tool prints ends its lines as the platform does: CR LF on Windows, LF on Linux. The
+# texts below are written as the string table holds them, with CR LF.
+EOL = b"\r\n" if on_windows() else b"\n"
+
+
+def shown(text):
+    """`text`, a text of the tool with CR LF line breaks, as the tool prints it."""
+    return text.replace(b"\r\n", EOL)
 
 
 # Wine's first run starts helpers that hold its output pipes for seconds: start them pipeless.
@@ -58,15 +68,15 @@ _SYSTEM_TEXTS = {
 
 def file_error(heading, name, code):
     """The report of a failed file operation on `name` with system error `code`."""
-    return (heading + b'\r\nFile/folder name:\r\n"' + name.encode()
-            + b'"\r\n\r\nSystem reports:\r\n' + _SYSTEM_TEXTS[code].encode() + b"\r\n")
+    return shown(heading + b'\r\nFile/folder name:\r\n"' + name.encode()
+                 + b'"\r\n\r\nSystem reports:\r\n' + _SYSTEM_TEXTS[code].encode() + b"\r\n")
 
 
 CANNOT_OPEN = b"ERROR!   Cannot open file."
 WRITE_ERROR = b"ERROR writing file"
 TITLE = "Automaitc Tickwright"
 TITLE_ESCAPE = b"\x1b]0;" + TITLE.encode() + b"\x07"  # what a terminal gets as the title
-USAGE = (
+USAGE = shown(
     b"Project Tickwright utility.\r\n"
     b"Usage: Tickwright [/nologo] [/i] [/c] [/n] [file[.h]] [build name] [/b[:batfile[.bat]]]\r\n"
     b"/nologo - suppress startup banner.\r\n"
@@ -76,25 +86,25 @@ USAGE = (
     b"/n - no build count increment (may be used for check out only)\r\n"
     b"\r\n"
 )
-BANNER = (
+BANNER = shown(
     b"C++ Project Tickwright 2.0\r\n"
     b"Copyright (c) 2026 the Tickwright authors\r\n"
     b"https://tickwright.example.org\r\n\r\n"
 )
 _PROTECTED = b"Probably, it is protected by SourceSafe.\r\nUse /c flag to check out file."
-HEADER_READ_ONLY = b"Error! Cannot update file because it is read only.\r\n" + _PROTECTED
-BATCH_READ_ONLY = b"Error! Cannot update bat file because it is read only.\r\n" + _PROTECTED
-YES_NO_PROMPT = b"\tYes, No (Y,N)\r\n"
-ANY_KEY_PROMPT = b"\tHit any key to continue...\r\n"
+HEADER_READ_ONLY = shown(b"Error! Cannot update file because it is read only.\r\n" + _PROTECTED)
+BATCH_READ_ONLY = shown(b"Error! Cannot update bat file because it is read only.\r\n" + _PROTECTED)
+YES_NO_PROMPT = b"\tYes, No (Y,N)" + EOL
+ANY_KEY_PROMPT = b"\tHit any key to continue..." + EOL
 
 
 def build_line(number):
-    return b"Build N: %d\r\n" % number
+    return b"Build N: %d" % number + EOL
 
 
 def question(number, name="BUILD_NUMBER", header_file="Tickwright.h"):
-    return (b"Current %s value is %d.\n(File: %s)\nIncrease it?\r\n"
-            % (name.encode(), number, header_file.encode()))
+    return (b"Current %s value is %d.\n(File: %s)\nIncrease it?"
+            % (name.encode(), number, header_file.encode())) + EOL
 
 
 def header(number, name="BUILD_NUMBER", file_name="Tickwright.h"):

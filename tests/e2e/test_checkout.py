@@ -9,24 +9,24 @@ from unittest import mock
 
 import wine
 from harness import (BANNER, CANNOT_OPEN, ToolTestCase, batch, build_line, file_error, header,
-                     launcher, on_windows)
+                     launcher, on_windows, shown)
 
-CHECKING_OUT = b"Build count file is read only. Trying to check it out...\r\n"
-BATCH_CHECKING_OUT = b"Batch file is read only. Trying to check it out...\r\n"
-ENV_CHECKING_OUT = b"Env file is read only. Trying to check it out...\r\n"
-ENV_NOT_IN_CURRENT = (b"Warning! Cannot find env file in current VSS project.\n"
-                      b"Continue with full VSS database search...\r\n")
-NOT_IN_CURRENT = (b"Warning! Cannot find build count file in current VSS project.\n"
-                  b"Continue with full VSS database search...\r\n")
-BATCH_NOT_IN_CURRENT = (b"Warning! Cannot find batch file in current VSS project.\n"
-                        b"Continue with full VSS database search...\r\n")
-OK = b"OK\r\n"
+CHECKING_OUT = shown(b"Build count file is read only. Trying to check it out...\r\n")
+BATCH_CHECKING_OUT = shown(b"Batch file is read only. Trying to check it out...\r\n")
+ENV_CHECKING_OUT = shown(b"Env file is read only. Trying to check it out...\r\n")
+ENV_NOT_IN_CURRENT = shown(b"Warning! Cannot find env file in current VSS project.\n"
+                           b"Continue with full VSS database search...\r\n")
+NOT_IN_CURRENT = shown(b"Warning! Cannot find build count file in current VSS project.\n"
+                       b"Continue with full VSS database search...\r\n")
+BATCH_NOT_IN_CURRENT = shown(b"Warning! Cannot find batch file in current VSS project.\n"
+                             b"Continue with full VSS database search...\r\n")
+OK = shown(b"OK\r\n")
 CANNOT_CONNECT = b"Error! Cannot connect to Visual Source Safe."
 NOBODY = 65534
 
 
 def current_project(path):
-    return b"Current VSS project: %s\r\n" % path.encode()
+    return shown(b"Current VSS project: %s\r\n" % path.encode())
 
 
 class CheckOut(ToolTestCase):
@@ -220,7 +220,7 @@ class CheckOut(ToolTestCase):
             os.environ["XDG_CONFIG_HOME"] = self.path("nothing-registered")
             system_text = (b"System reports:\r\n"
                            b"Invalid class string: no class is registered under this name.\r\n")
-        out, report = self.failing_run("app", CANNOT_CONNECT + b"\r\n\r\n" + system_text)
+        out, report = self.failing_run("app", shown(CANNOT_CONNECT + b"\r\n\r\n" + system_text))
         self.assertEqual(build_line(42) + CHECKING_OUT, out)
         self.assertNotIn(b"Component Error", report)
 
@@ -228,7 +228,7 @@ class CheckOut(ToolTestCase):
             other = self.other_bitness_server()
             self.regsvr32(server=other)
             self.addCleanup(self.regsvr32, "/u", server=other)
-            out, report = self.failing_run("app", CANNOT_CONNECT + b"\r\n\r\n")
+            out, report = self.failing_run("app", shown(CANNOT_CONNECT + b"\r\n\r\n"))
             self.assertEqual(build_line(42) + CHECKING_OUT, out)
             # A 64-bit process loads no 32-bit server, nor the reverse: the
             # system says why (Wine: REGDB_E_KEYMISSING, with no text), and

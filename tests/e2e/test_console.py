@@ -2,7 +2,7 @@
 
 import os
 
-from harness import (ANY_KEY_PROMPT, HEADER_READ_ONLY, TITLE, TITLE_ESCAPE, YES_NO_PROMPT,
+from harness import (ANY_KEY_PROMPT, EOL, HEADER_READ_ONLY, TITLE, TITLE_ESCAPE, YES_NO_PROMPT,
                      ToolTestCase, batch, build_line, header, on_windows, question)
 
 
@@ -61,7 +61,7 @@ class Question(ToolTestCase):
         # The box cannot be shown (no terminal at all): no answer, no increment.
         result = self.run_tool("/nologo", "/i", "/b", stdin=b"y")
         self.assertEqual((0, b""), (result.code, result.out))
-        self.assertReported(result, question(41)[:-2], caption=TITLE.encode())
+        self.assertReported(result, question(41)[:-len(EOL)], caption=TITLE.encode())
         self.assertUntouched()
 
 
@@ -76,6 +76,6 @@ class ErrorReport(ToolTestCase):
                 self.write("Tickwright.h", before)
                 self.make_read_only("Tickwright.h")
                 result = self.run_on_console("/nologo", *args, stdin=b"yk")
-                self.assertEqual((5, TITLE_ESCAPE + lines + report + b"\r\n" + ANY_KEY_PROMPT, b""),
+                self.assertEqual((5, TITLE_ESCAPE + lines + report + EOL + ANY_KEY_PROMPT, b""),
                                  (result.code, result.out, result.err))
                 self.assertEqual(before, self.read("Tickwright.h"))

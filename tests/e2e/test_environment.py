@@ -4,7 +4,7 @@ import os
 import resource
 import unittest
 
-from harness import (TITLE, WRITE_ERROR, ToolTestCase, build_line, file_error, header,
+from harness import (EOL, TITLE, WRITE_ERROR, ToolTestCase, build_line, file_error, header,
                      on_windows)
 
 
@@ -34,8 +34,8 @@ class StandardHandles(ToolTestCase):
     def test_no_file_takes_the_place_of_a_missing_output_and_no_signal_ends_the_run(self):
         # closed, broken, header before, exit code, text of the box, also under Wine
         for closed, broken, before, code, box, wine in [
-                ((1,), (), None, 0, build_line(1)[:-2], True),
-                ((1,), (), header(41), 0, build_line(42)[:-2], True),
+                ((1,), (), None, 0, build_line(1)[:-len(EOL)], True),
+                ((1,), (), header(41), 0, build_line(42)[:-len(EOL)], True),
                 ((2,), (1,), None, 0, None, True),  # no output takes the box either
                 # Wine started without descriptors 0 and 1 hands the program one of its
                 # files as standard output: a fault of Wine, not of Windows.

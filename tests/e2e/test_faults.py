@@ -33,7 +33,7 @@ class Faults(ToolTestCase):
     def report(self, fault, result):
         """The report's first two lines: Linux's window box text, or a rerun's on a Wine console."""
         if not on_windows():
-            lines = result.err.removeprefix(b"Error\n").removesuffix(b"\n").split(b"\r\n")
+            lines = result.err.removeprefix(b"Error\n").removesuffix(b"\n").split(b"\n")
             self.assertEqual((b"Error\n", 2), (result.err[:6], len(lines)), result.err)
             return lines
         with mock.patch.dict(os.environ, {"TICKWRIGHT_FAULT": fault}):

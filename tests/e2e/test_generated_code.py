@@ -1,10 +1,9 @@
-"""What the tool generates, used as builds use it: a C program and the installed CMake package."""
+"""What the tool generates, used as a C program uses it (builds that run it: test_build_systems)."""
 
-import os
 import shutil
 import subprocess
 
-from harness import ToolTestCase, header, on_windows
+from harness import ToolTestCase, header
 
 
 class GeneratedHeader(ToolTestCase):
@@ -28,32 +27,3 @@ int main(void) {
         shown = subprocess.run([self.path("main")], capture_output=True, check=True).stdout
         self.assertEqual(b"65541 65541 5 1 5 1\n", shown)
 
-
-class InstalledPackage(ToolTestCase):
-    def test_each_build_of_the_example_counts_once(self):
-        build_dir = os.environ.get("TICKWRIGHT_BUILD_DIR")
-        if not build_dir or on_windows():
-            self.skipTest("needs the native build folder (TICKWRIGHT_BUILD_DIR)")
-        cmake = os.environ.get("CMAKE_COMMAND", "cmake")
-
-        def run(*args):
-            done = subprocess.run(args, capture_output=True, cwd=self.folder, timeout=240)
-            self.assertEqual(0, done.returncode, done.stdout + done.stderr)
-            return done.stdout
-
-        prefix = self.path("prefix")
-        run(cmake, "--install", build_dir, "--prefix", prefix)
-        example = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples",
-                               "build-number")
-        # Ninja must learn from the step itself that the header is made there.
-        for generator in ["Unix Makefiles"] + (["Ninja"] if shutil.which("ninja") else []):
-            with self.subTest(generator=generator):
-                build = self.path(generator)
-                run(cmake, "-G", generator, "-S", example, "-B", build,
-                    f"-DCMAKE_PREFIX_PATH={prefix}")
-                for number in (1, 2, 3):
-                    run(cmake, "--build", build)
-                    self.assertEqual(b"hello, build %d\n" % number,
-                                     run(os.path.join(build, "hello")))
-                self.assertEqual(header(3, "HELLO_BUILD", "hello_build.h"),
-                                 self.read(f"{generator}/hello_build.h"))

@@ -20,6 +20,7 @@ DEB_FILES = [
     "usr/bin/tickwright",
     "usr/bin/tw-ssadmin",
     "usr/lib/cmake/Tickwright/TickwrightBuildNumber.cmake",
+    "usr/lib/cmake/Tickwright/TickwrightBuildNumberInputs.cmake",
     "usr/lib/cmake/Tickwright/TickwrightConfig.cmake",
     "usr/lib/cmake/Tickwright/TickwrightConfigVersion.cmake",
     "usr/lib/cmake/Tickwright/TickwrightTargets-relwithdebinfo.cmake",
@@ -41,6 +42,7 @@ ZIP_FILES = [
     "bin/tw-ssadmin.exe",
     "bin/twsourcesafe.dll",
     "lib/cmake/Tickwright/TickwrightBuildNumber.cmake",
+    "lib/cmake/Tickwright/TickwrightBuildNumberInputs.cmake",
     "lib/cmake/Tickwright/TickwrightConfig.cmake",
     "lib/cmake/Tickwright/TickwrightConfigVersion.cmake",
     "lib/cmake/Tickwright/TickwrightTargets-relwithdebinfo.cmake",
@@ -146,7 +148,7 @@ class DebianPackage(ToolTestCase):
             self.assertEqual(0, done.returncode, done.stderr)
         result = self.run_tool("/nologo", "/c", env=env)
         self.assertEqual((0, build_line(2) + b"Build count file is read only. Trying to check it "
-                          b"out...\r\nCurrent VSS project: $/\r\nOK\r\n"),
+                          b"out...\nCurrent VSS project: $/\nOK\n"),
                          (result.code, result.out), result.err)
         self.assertEqual(header(2), self.read("Tickwright.h"))
 

@@ -6,7 +6,8 @@ import signal
 import subprocess
 import time
 
-from harness import CANNOT_OPEN, Result, ToolTestCase, build_line, file_error, header, on_windows
+from harness import (CANNOT_OPEN, EOL, Result, ToolTestCase, build_line, file_error, header,
+                     on_windows)
 
 # Every complete header text that the runs below can leave.
 COMPLETE = {header(n): n for n in range(0, 1000)}
@@ -65,8 +66,8 @@ class Concurrency(ToolTestCase):
         for run, name in zip(runs, names * len(runs)):
             out, err = run.communicate(timeout=60)
             if run.returncode == 0:
-                self.assertRegex(out, rb"^Build N: \d+\r\n$")
-                printed.append(int(out[9:-2]))
+                self.assertRegex(out, rb"^Build N: \d+" + EOL + rb"$")
+                printed.append(int(out[9:-len(EOL)]))
             else:
                 self.assertEqual((5, b""), (run.returncode, out))
                 self.assertReported(Result(5, out, err), file_error(CANNOT_OPEN, name, 32))

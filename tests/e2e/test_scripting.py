@@ -7,13 +7,14 @@ import shutil
 import subprocess
 
 from harness import (BANNER, USAGE, ToolTestCase, batch, build_line, file_error, header,
-                     on_windows, separator, CANNOT_OPEN)
+                     on_windows, separator, shown, CANNOT_OPEN, HEADER_READ_ONLY)
+from test_command_line import rows as command_lines
 
-HELP = USAGE + (b"/e[:envfile[.env]] - create .env file (NAME=N, for sh, make and CI)\r\n"
-                b"--help - print this text\r\n"
-                b"--version - print the version banner\r\n")
-ENV_READ_ONLY = (b"Error! Cannot update env file because it is read only.\r\n"
-                 b"Probably, it is protected by SourceSafe.\r\nUse /c flag to check out file.")
+HELP = USAGE + shown(b"/e[:envfile[.env]] - create .env file (NAME=N, for sh, make and CI)\r\n"
+                     b"--help - print this text\r\n"
+                     b"--version - print the version banner\r\n")
+ENV_READ_ONLY = shown(b"Error! Cannot update env file because it is read only.\r\n"
+                      b"Probably, it is protected by SourceSafe.\r\nUse /c flag to check out file.")
 
 
 def env(number, name="BUILD_NUMBER"):
@@ -31,8 +32,8 @@ class HelpAndVersion(ToolTestCase):
                 (["/nologo/help"], 0, HELP),
                 (["--version"], 0, BANNER),
                 (["/nologo", "-VERSION", "--help"], 0, BANNER),  # the banner even under /nologo
-                (["-x", "--version"], 0, b"Bad command line! Unknown key: x\r\n" + BANNER),
-                (["--helpme"], 1, b"Bad command line! Unknown key: helpme\r\n")]:
+                (["-x", "--version"], 0, shown(b"Bad command line! Unknown key: x\r\n") + BANNER),
+                (["--helpme"], 1, shown(b"Bad command line! Unknown key: helpme\r\n"))]:
             with self.subTest(args=args):
                 self.setUp()
                 result = self.run_tool(*args)
@@ -186,6 +187,50 @@ class BashCompletion(ToolTestCase):
                 self.assertEqual((options, sorted(offered)), (got[0], sorted(got[1:])))
 
 
+# What tickwright(1) states, as it reads rendered, and the arguments of the row of the
+# command-line table that shows it holds on both systems...
+PAGE_STATES_IN_TABLE = [
+    ("in any letter case (/NOLOGO", ["/NOLOGO"]),
+    ("Several may be joined (/nologo/i)", ["/nologo/c/n"]),
+    ("(- nologo is /nologo)", ["-", "nologo"]),
+    ("with or without blanks around it", ["/nologo", "/b", ":", "out.bat"]),
+    ("it keeps any - or / it holds", ["/nologo", "/b:my-file.bat"]),
+    ("so /usr/include/ver.h is a file", ["/nologo", "/nologo/x.h"]),
+    ("and /nolgo an unknown switch", ["/nolgo", "x.h", "defined"]),
+    ("my-file.h is one name", ["/nologo", "my-file.h"]),
+    ("A file name may hold no control character", ["a\x01b.h"]),
+    ("and no argument a double quote", ['a"b', "/nologo", '"']),
+    ("The macro name must be a C identifier", ["x.h", "9LIVES"]),
+    ("no word of the preprocessor (defined)", ["/nolgo", "x.h", "defined"]),
+    ("ver.txt names ver.h", ["/nologo", "ver.txt", "MY_BUILD"]),
+    ("/n Leave the number unchanged, but rewrite the header", ["/nologo/c/n"]),
+    ('"@SET NAME=N" ended by CR LF. The default name is the header\'s with .bat',
+     ["/nologo", "/b"]),
+    ("a name given has its extension made .bat", ["/nologo", "/b:out.cmd"]),
+    ("A writable target never contacts SourceSafe", ["/nologo/c/n"]),
+    ("/?, ? Print the usage text and exit", ["?"]),
+    ("each bad one is reported and the run ends with 1 before anything is written",
+     ["-x", "-bx", "-no", "/nologo"]),
+]
+# ... or a run here: the arguments, the header before (None: none; READ_ONLY: build 41,
+# read-only), the exit code, the output and the files written.
+READ_ONLY = object()
+PAGE_STATES_RUN = [
+    ("--help are switches too", ["--help"], None, 0, HELP, {}),
+    ("or is empty, counts as 0, so the first run creates it with build 1", [], b"", 0,
+     BANNER + build_line(1), {"Tickwright.h": header(1)}),
+    ('"NAME=N" ended by a line feed. The default name is the header\'s with .env',
+     ["/nologo", "/e"], None, 0, build_line(1),
+     {"Tickwright.h": header(1), "Tickwright.env": env(1)}),
+    ("a name given has its extension made .env", ["/nologo", "/e:ci.txt"], None, 0,
+     build_line(1), {"Tickwright.h": header(1), "ci.env": env(1)}),
+    ("Without /c, a read-only target is refused with a hint to use it", ["/nologo"], READ_ONLY,
+     5, build_line(42), {}),
+    ("--version Print the banner with the version and exit", ["--version"], None, 0, BANNER, {}),
+    ("5 Any other failure (a header that cannot be parsed", ["/nologo"], b"//7\n", 5, b"", {}),
+]
+
+
 class ManualPages(ToolTestCase):
     def test_render_without_warnings_and_document_every_switch_of_help(self):
         if not shutil.which("groff") or not shutil.which("man"):
@@ -204,3 +249,32 @@ class ManualPages(ToolTestCase):
                     missing = [s for s in switches if not re.search(
                         rb"^ {7}" + re.escape(s) + rb"\b", shown.stdout, re.MULTILINE)]
                     self.assertEqual([], missing)
+
+    def test_what_the_page_of_the_tool_states_holds(self):
+        if not shutil.which("man"):
+            self.skipTest("man-db renders manual pages")
+        shown = subprocess.run(["man", "-l", os.path.join(PACKAGING, "tickwright.1")],
+                               capture_output=True, env=dict(os.environ, MANWIDTH="1000"))
+        page = " ".join(shown.stdout.decode().replace("\u2010", "-").replace("\u2212", "-").split())
+        table = [args for args, _, _ in command_lines()]
+        for states, args in PAGE_STATES_IN_TABLE:
+            with self.subTest(states):
+                self.assertTrue(states in page, "tickwright(1) no longer states it")
+                self.assertIn(args, table)
+        for states, args, before, code, out, files in PAGE_STATES_RUN:
+            with self.subTest(states):
+                self.assertTrue(states in page, "tickwright(1) no longer states it")
+                self.setUp()
+                if before is not None:
+                    self.write("Tickwright.h", header(41) if before is READ_ONLY else before)
+                if before is READ_ONLY:
+                    self.make_read_only("Tickwright.h")
+                result = self.run_tool(*args)
+                self.assertEqual((code, out), (result.code, result.out), result.err)
+                if before is READ_ONLY:
+                    self.assertReported(result, HEADER_READ_ONLY)
+                expected = {} if before is None else {
+                    "Tickwright.h": header(41) if before is READ_ONLY else before}
+                expected.update(files)
+                self.assertEqual((expected, sorted(expected)),
+                                 ({name: self.read(name) for name in expected}, self.listing()))

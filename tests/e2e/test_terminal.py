@@ -1,13 +1,43 @@
 """A real terminal: keys answer the question and the report; line mode and echo come back."""
 
+import os
+import sys
 import termios
 import time
 
-from harness import (ANY_KEY_PROMPT, HEADER_READ_ONLY, TITLE_ESCAPE, YES_NO_PROMPT, ToolTestCase,
-                     build_line, header, question)
+from harness import (ANY_KEY_PROMPT, CANNOT_OPEN, EOL, HEADER_READ_ONLY, TITLE_ESCAPE,
+                     YES_NO_PROMPT, Terminal, ToolTestCase, build_line, file_error, header,
+                     on_windows, question)
 
 BEEP = b"\x07"  # a BEL to the controlling terminal
 LINE_MODE_AND_ECHO = termios.ICANON | termios.ECHO
+
+# Runs a command as a background job of the terminal on standard input: the job gets a process
+# group of its own while this one keeps the foreground, and background output is to stop the
+# job (TOSTOP). Standard output and error go to the files named first ("-": the terminal). A
+# job that the terminal stops is named and killed.
+BACKGROUND_JOB = r"""
+import os, signal, sys, termios
+out, err, command = sys.argv[1], sys.argv[2], sys.argv[3:]
+modes = termios.tcgetattr(0)
+modes[3] |= termios.TOSTOP
+termios.tcsetattr(0, termios.TCSANOW, modes)
+pid = os.fork()
+if pid == 0:
+    os.setpgid(0, 0)
+    for fd, name in ((1, out), (2, err)):
+        if name != "-":
+            os.dup2(os.open(name, os.O_WRONLY), fd)
+    os.execv(command[0], command)
+os.setpgid(pid, pid)
+_, status = os.waitpid(pid, os.WUNTRACED)
+if os.WIFSTOPPED(status):
+    os.write(1, b"[stopped by %s]" % signal.Signals(os.WSTOPSIG(status)).name.encode())
+    os.kill(pid, signal.SIGKILL)
+    os.waitpid(pid, 0)
+    sys.exit(99)
+sys.exit(os.waitstatus_to_exitcode(status))
+"""
 
 
 class Keys(ToolTestCase):
@@ -46,7 +76,7 @@ class Keys(ToolTestCase):
                     term.read_until(YES_NO_PROMPT)
                     term.wait_for_key_read()
                     term.type(answer)
-                shown = term.read_until(report + b"\r\n" + BEEP + ANY_KEY_PROMPT)
+                shown = term.read_until(report + EOL + BEEP + ANY_KEY_PROMPT)
                 time.sleep(0.3)
                 self.assertIsNone(term.proc.poll(), "the report did not wait for a key")
                 term.wait_for_key_read()
@@ -55,3 +85,37 @@ class Keys(ToolTestCase):
                 self.assertEqual(shown, term.output)  # no echo of the key, nothing after it
                 self.assertEqual(before, self.read("Tickwright.h"))
                 self.assertModesRestored(term)
+
+
+class BackgroundJob(ToolTestCase):
+    def test_is_never_stopped_and_never_waits_for_a_key(self):
+        if on_windows():
+            self.skipTest("job control of a Unix terminal")
+        # The header, arguments, standard output and error, then the exit code, what the
+        # terminal shows and the header after: no box, no bell, no wait, no change of modes.
+        for before, args, out, err, code, shown, after in [
+                # The box for the unwritable line has nowhere to go: the run goes on.
+                (header(41), [], "/dev/full", "/dev/full", 0, b"", header(42)),
+                # The report goes to standard error, the terminal, instead of a box.
+                (None, [], "/dev/null", "-", 5,
+                 b"Error\n" + file_error(CANNOT_OPEN, "Tickwright.h", 222), None),
+                # No key comes from the terminal: the question takes its default answer...
+                (header(41), ["/i"], "-", "-", 0,
+                 TITLE_ESCAPE + question(41) + YES_NO_PROMPT + build_line(42), header(42)),
+                # ... and the report ends the run at once.
+                (b"//7\n", [], "-", "-", 5,
+                 TITLE_ESCAPE + b'Error parsing file: "Tickwright.h"' + EOL + ANY_KEY_PROMPT,
+                 b"//7\n")]:
+            with self.subTest(args=args, out=out, err=err):
+                self.setUp()
+                if before is None:
+                    os.mkfifo(self.path("Tickwright.h"))
+                else:
+                    self.write("Tickwright.h", before)
+                term = Terminal([sys.executable, "-c", BACKGROUND_JOB, out, err,
+                                 *self.command("/nologo", *args)], self.folder)
+                self.addCleanup(term.close)
+                self.assertEqual((code, shown), (term.finish(), term.output))
+                if after is not None:
+                    self.assertEqual(after, self.read("Tickwright.h"))
+                self.assertEqual(LINE_MODE_AND_ECHO, term.modes() & LINE_MODE_AND_ECHO)

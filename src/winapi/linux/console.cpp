@@ -9,7 +9,13 @@
 //   always processed and wrapping (sets are accepted and change nothing).
 // - ENABLE_PROCESSED_INPUT is always on: signals stay on, so Ctrl-C still
 //   interrupts the program.
+// - A run in a background job of its terminal cannot set the terminal's
+//   modes (SetConsoleMode fails), and its reads there fail at once: it is
+//   never stopped and never waits for a key.
 // - ReadConsoleA reads one byte per call, however many are asked for.
+// - Text written to a console or to a standard handle ends its lines in LF,
+//   as Linux programs do; each CR LF of the program's texts becomes one LF
+//   (WriteText).
 // - A standard descriptor that is closed at start, or whose handle is
 //   closed, is held by a descriptor that leads nowhere, and its handle is
 //   absent (null), as Windows gives no handle in its place.
@@ -139,6 +145,7 @@ bool HoldDescriptor(int fd) {
 std::atomic<bool> standardAbsent[3];
 
 struct StandardHandle : FileHandle {
+  StandardHandle() { text = true; }
   // The descriptor stays taken: a file opened later would otherwise receive
   // everything printed.
   bool Close() override {
@@ -232,6 +239,29 @@ bool WriteAll(int fd, const void* data, size_t size, size_t* written) {
   return ok;
 }
 
+bool InBackground(int fd) {
+  const pid_t foreground = tcgetpgrp(fd);
+  return foreground > 0 && foreground != getpgrp();
+}
+
+bool WriteText(int fd, const char* text, size_t size, size_t* consumed) {
+  std::string lines;
+  lines.reserve(size);
+  for (size_t i = 0; i < size; ++i)
+    if (text[i] != '\r' || i + 1 == size || text[i + 1] != '\n') lines += text[i];
+  size_t done = 0;
+  const bool ok = WriteAll(fd, lines.data(), lines.size(), &done);
+  if (consumed) {
+    // Back from the bytes written to the bytes of `text` they stand for.
+    size_t in = 0;
+    for (size_t out = 0; out < done; ++in)
+      if (text[in] != '\r' || in + 1 == size || text[in + 1] != '\n') ++out;
+    if (ok) in = size;
+    *consumed = in;
+  }
+  return ok;
+}
+
 HANDLE WINAPI GetStdHandle(DWORD which) {
   int fd;
   switch (which) {
@@ -303,6 +333,10 @@ BOOL WINAPI SetConsoleMode(HANDLE console, DWORD mode) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
+  if (InBackground(file->fd)) {
+    SetLastErrorFromErrno(EIO);  // what a read from the background gets
+    return FALSE;
+  }
   struct termios modes;
   if (!GetModes(file->fd, &modes)) return FALSE;
   struct termios wanted = modes;
@@ -342,7 +376,7 @@ BOOL WINAPI WriteConsoleA(HANDLE console, const void* buffer, DWORD toWrite, LPD
   if (written) *written = 0;
   if (!file) return FALSE;
   size_t done = 0;
-  bool ok = WriteAll(file->fd, buffer, toWrite, &done);
+  bool ok = WriteText(file->fd, static_cast<const char*>(buffer), toWrite, &done);
   if (written) *written = static_cast<DWORD>(done);
   return ok ? TRUE : FALSE;
 }

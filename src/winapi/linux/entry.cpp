@@ -15,6 +15,12 @@ int main(int, char**) {
   // process by a signal, with no report and whatever was half written.
   signal(SIGPIPE, SIG_IGN);
   signal(SIGXFSZ, SIG_IGN);
+  // A run in a background job must never be stopped by its terminal, or it
+  // would hold its claim on the header for ever: its writes there go
+  // through, and its reads fail at once (the console layer asks nothing of
+  // a terminal whose foreground belongs to another job).
+  signal(SIGTTOU, SIG_IGN);
+  signal(SIGTTIN, SIG_IGN);
   LPSTR line = GetCommandLineA();
   return WinMain(GetModuleHandleA(nullptr), nullptr, line + CommandLineTailOffset(line),
                  SW_SHOWDEFAULT);

@@ -19,6 +19,8 @@
 // - A FIFO or socket in the file system is refused with ERROR_BAD_FILE_TYPE,
 //   at once: Windows has no such files, and opening one would wait for a
 //   peer for ever.
+// - WriteFile to a standard handle writes text with Linux's line end
+//   (WriteText); to any other file, the bytes as given.
 // - Replacing a file is SafeWrite's (safe_write.cpp).
 #include <errno.h>
 #include <fcntl.h>
@@ -40,6 +42,7 @@
 #include "winapi/linux/handles.h"
 #include "winapi/linux/last_error.h"
 #include "winapi/linux/syscalls.h"
+#include "winapi/linux/terminal.h"
 #include "winapi/safe_write.h"
 
 namespace {
@@ -381,6 +384,12 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD writte
   if (sys.fstat(handle->fd, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)))
     noSigpipe.emplace();
   const auto* bytes = static_cast<const char*>(buffer);
+  if (handle->text) {
+    size_t done = 0;
+    const bool ok = WriteText(handle->fd, bytes, toWrite, &done);
+    *written = static_cast<DWORD>(done);
+    return ok ? TRUE : FALSE;
+  }
   DWORD total = 0;
   while (total < toWrite) {
     ssize_t count =

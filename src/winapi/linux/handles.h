@@ -17,6 +17,7 @@ struct LinuxHandle {
 struct FileHandle : LinuxHandle {
   int fd = -1;
   std::string deleteOnClosePath;  // FILE_FLAG_DELETE_ON_CLOSE: unlinked at close
+  bool text = false;              // a standard handle: WriteFile goes through WriteText
   bool Close() override;
 };
 

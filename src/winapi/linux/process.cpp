@@ -5,7 +5,8 @@
 // - Linux hands argv over already split; GetCommandLineA rebuilds one line
 //   that the program's tokenizer reads back to the same items
 //   (command_line.h). An argument that holds a double quote cannot be put on
-//   that line: it is left out, and UncarriedArgument names it.
+//   that line: a stand-in item takes its place, and UncarriedArgument names
+//   the argument behind it.
 // - GetVersionExA reports Windows XP (NT 5.1), the system the program was
 //   written for, so that it picks the thread's code page, which is UTF-8 here.
 // - A module is the executable or a shared object; its handle is its load
@@ -96,33 +97,134 @@ void AppendQuoted(std::string& line, const std::string& text) {
   line += '"';
 }
 
-// A value keeps its "/", "-" and blanks only inside quotation marks. An
-// empty value is quoted too, or the tokenizer would take the next element
-// as the value. Prefixes at the end name nothing: the tokenizer ignores a
-// lone prefix only before another prefix, a colon or the end of the line,
-// and would take the next element as its name.
-void AppendSwitchGroup(std::string& line, const std::string& element) {
-  size_t colon = element.find(':');
-  if (colon == std::string::npos) {
-    line.append(element, 0, element.find_last_not_of("/-") + 1);
-    return;
-  }
-  line.append(element, 0, colon + 1);
-  AppendQuoted(line, element.substr(colon + 1));
-}
+bool IsPrefix(char c) { return c == '/' || c == '-'; }
 
-// Appends one element after a blank, or nothing for a group of prefixes alone.
-void AppendElement(std::string& line, const std::string& element) {
-  if (!element.empty() &&
-      (element[0] == '-' || (element[0] == '/' && IsSlashSwitchGroup(element)))) {
-    if (element.find_first_not_of("/-") == std::string::npos) return;
-    line += ' ';
-    AppendSwitchGroup(line, element);
-  } else {
-    line += ' ';
-    AppendQuoted(line, element);
+// Writes argv out as one Windows line, element by element. Across elements
+// the tokenizer reads the line as a Windows console reads the same words
+// typed with blanks between them: a prefix at the end of a word takes its
+// name from the next word, a switch name takes a value from a following
+// ":", and an empty value from the next word. `state_` is where the
+// tokenizer stands after the line so far; `pending_` holds trailing
+// prefixes, written only once the next word shows that it names a switch.
+class LineBuilder {
+ public:
+  static constexpr const char* kBlanks = " \t\r\n";  // the tokenizer's whitespace
+
+  LineBuilder(std::string& line, std::vector<std::string>* uncarried)
+      : line_(line), uncarried_(uncarried) {}
+
+  void Append(const std::string& element) {
+    const bool group = !element.empty() &&
+                       (element[0] == '-' || (element[0] == '/' && IsSlashSwitchGroup(element)));
+    const size_t blank = element.substr(0, element.find(':')).find_first_of(kBlanks);
+    if (group && blank != std::string::npos && element.find('"') == std::string::npos) {
+      // Blanks among a group's names split it into words, as on a console,
+      // where "-b :x" is the switch b with the value x.
+      Append(element.substr(0, blank));
+      const size_t next = element.find_first_not_of(kBlanks, blank);
+      if (next != std::string::npos) Append(element.substr(next));
+    } else if (element.find('"') != std::string::npos) {
+      AppendUncarried(element);
+    } else if (!element.empty() && element[0] == ':') {
+      AppendColonWord(element);
+    } else if (group) {
+      AppendSwitchGroup(element);
+    } else if (!pending_.empty() && !element.empty() &&
+               element.find_first_of(kBlanks) == std::string::npos) {
+      AppendSwitchGroup(element);  // the names (and value) of the prefix before it
+    } else {
+      // A positional word, a path or the empty word: quoted, it keeps its
+      // "/", "-", ":" and blanks. After a prefix it is the switch's name.
+      const bool named = !pending_.empty();
+      Flush();
+      line_ += ' ';
+      AppendQuoted(line_, element);
+      state_ = named && !element.empty() ? kAfterName : kNewItem;
+    }
   }
-}
+
+ private:
+  enum State {
+    kNewItem,    // the next word starts an item
+    kAfterName,  // a switch name was read: a ":" next starts its value
+    kAfterColon  // a ":" was read: the next word, if no switch, is the value
+  };
+
+  void Flush() {
+    line_ += pending_;
+    pending_.clear();
+  }
+
+  // Leaves out the trailing prefixes before a word that names no switch (one
+  // that starts with ":", a stand-in), as Windows skips a prefix before a
+  // colon; an empty value before them ends there.
+  void Drop() {
+    pending_.clear();
+    if (state_ == kAfterColon) line_ += " \"\"";  // the empty value ends here
+    state_ = kNewItem;
+  }
+
+  void AppendColonWord(const std::string& element) {
+    if (!pending_.empty()) Drop();
+    if (state_ == kAfterName) {
+      // The switch's value: "/b :out.bat", or "/b : out.bat" with the next word.
+      line_ += " :";
+      if (element.size() > 1) AppendQuoted(line_, element.substr(1));
+      state_ = element.size() > 1 ? kNewItem : kAfterColon;
+      return;
+    }
+    line_ += ' ';
+    AppendQuoted(line_, element);
+    state_ = kNewItem;
+  }
+
+  // A group's names are written as given; its value, after the first ":",
+  // in double quotes, so that it keeps "/", "-" and blanks. A ":" right
+  // after a prefix ends no name: Windows reads a word from there on.
+  void AppendSwitchGroup(const std::string& element) {
+    const size_t colon = element.find(':');
+    if (colon != std::string::npos && IsPrefix(element[colon - 1])) {
+      AppendSwitchGroup(element.substr(0, colon));
+      AppendColonWord(element.substr(colon));
+      return;
+    }
+    if (colon != std::string::npos) {
+      Flush();
+      line_ += ' ';
+      line_.append(element, 0, colon + 1);
+      if (colon + 1 < element.size()) AppendQuoted(line_, element.substr(colon + 1));
+      state_ = colon + 1 < element.size() ? kNewItem : kAfterColon;
+      return;
+    }
+    const size_t names = element.find_last_not_of("/-") + 1;
+    if (names == 0) {
+      pending_ += ' ' + element;
+      return;
+    }
+    Flush();
+    line_ += ' ';
+    line_.append(element, 0, names);
+    pending_ = element.substr(names);
+    state_ = kAfterName;
+  }
+
+  // An element that holds a double quote, which the line cannot carry,
+  // stands in it as the item "N\"" (N its number in `uncarried`), a switch
+  // where the element is one: reported in its place, or never after "?".
+  void AppendUncarried(const std::string& element) {
+    Drop();
+    const size_t number = uncarried_ ? uncarried_->size() : 0;
+    if (uncarried_) uncarried_->push_back(element);
+    line_ += ' ';
+    if (element[0] == '-' || (element[0] == '/' && IsSlashSwitchGroup(element))) line_ += '-';
+    line_ += std::to_string(number) + '"';
+  }
+
+  std::string& line_;
+  std::vector<std::string>* uncarried_;
+  State state_ = kNewItem;
+  std::string pending_;
+};
 
 // An open descriptor that closes itself.
 struct Descriptor {
@@ -362,27 +464,30 @@ size_t CopyThroughPipe(char* to, uintptr_t from, size_t size) {
 
 std::string BuildCommandLine(int argc, const char* const* argv,
                              std::vector<std::string>* uncarried) {
-  // The tokenizer has no escape for a quotation mark. The program's name is
-  // read as argument 0 and nothing else, so it just loses its quotes; any
-  // other element that holds one stays out of the line.
+  // The program's name is read as argument 0 and nothing else, so it just
+  // loses its quotes.
   std::string program = argc > 0 && argv[0] ? argv[0] : "";
   program.erase(std::remove(program.begin(), program.end(), '"'), program.end());
   std::string line;
   AppendQuoted(line, program);
-  for (int i = 1; i < argc; ++i) {
-    const std::string element = argv[i] ? argv[i] : "";
-    if (element.find('"') != std::string::npos) {
-      if (uncarried) uncarried->push_back(element);
-      continue;
-    }
-    AppendElement(line, element);
-  }
+  LineBuilder builder(line, uncarried);
+  for (int i = 1; i < argc; ++i) builder.Append(argv[i] ? argv[i] : "");
   return line;
 }
 
-const char* UncarriedArgument(size_t index) {
+long UncarriedNumber(const char* item) {
+  const char* p = item;
+  long number = 0;
+  while (*p >= '0' && *p <= '9' && number < 100000000) number = number * 10 + (*p++ - '0');
+  return p != item && p[0] == '"' && p[1] == '\0' ? number : -1;
+}
+
+const char* UncarriedArgument(const char* item) {
   const std::vector<std::string>& arguments = UncarriedArguments();
-  return index < arguments.size() ? arguments[index].c_str() : nullptr;
+  const long number = UncarriedNumber(item);
+  return number >= 0 && static_cast<size_t>(number) < arguments.size()
+             ? arguments[static_cast<size_t>(number)].c_str()
+             : nullptr;
 }
 
 size_t CommandLineTailOffset(const char* line) {

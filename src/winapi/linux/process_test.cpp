@@ -27,29 +27,42 @@ namespace fs = std::filesystem;
 
 TEST(CommandLineTest, TheProgramsTokenizerReadsBackWhatTheUserMeant) {
   const struct {
-    const char* element;
-    const char* read;  // switches as /name:value, arguments in brackets; "" for none
+    std::vector<const char*> elements;
+    const char* read;  // switches as /name:value, arguments in brackets
   } kCases[] = {
-      {"-b:out/vars.bat", "/b:out/vars.bat"},
-      {"-b:", "/b:"},  // the next element stays an argument
-      {"/b:a b", "/b:a b"},
-      {"/nologo/I", "/nologo: /I:"},
-      {"//i", "/i:"},
-      {"/nolgo", "/nolgo:"},  // a mistyped switch, never a file at the root
-      {"/nologo/Help", "/nologo: /Help:"},
-      {"/nologo/E:out/ci.env", "/nologo: /E:out/ci.env"},
-      {"/usr/include/x.h", "[/usr/include/x.h]"},
-      {"/nologo/x.h", "[/nologo/x.h]"},
-      {"my file.h", "[my file.h]"},
-      {"", "[]"},
-      {"/", ""},  // names nothing, and takes no name from the next element
-      {"a\"b", ""},  // no way to quote it: left out, and named
+      {{"-b:out/vars.bat"}, "/b:out/vars.bat"},
+      {{"/b:a b"}, "/b:a b"},
+      {{"/nologo/I"}, "/nologo: /I:"},
+      {{"//i"}, "/i:"},
+      {{"/nolgo"}, "/nolgo:"},  // a mistyped switch, never a file at the root
+      {{"/nologo/Help"}, "/nologo: /Help:"},
+      {{"/nologo/E:out/ci.env"}, "/nologo: /E:out/ci.env"},
+      {{"/usr/include/x.h"}, "[/usr/include/x.h]"},
+      {{"/nologo/x.h"}, "[/nologo/x.h]"},
+      {{"my file.h", ""}, "[my file.h] []"},
+      // Across elements, as a Windows console reads the words.
+      {{"-", "foo"}, "/foo:"},
+      {{"/nologo/", "b:my-file.bat"}, "/nologo: /b:my-file.bat"},
+      {{"/b", ":", "out.bat"}, "/b:out.bat"},
+      {{"/b:", "out.bat"}, "/b:out.bat"},
+      {{"/b:", "-n"}, "/b: /n:"},
+      {{"-b :out.bat"}, "/b:out.bat"},  // a blank among the names ends a word
+      {{"x.h", ":", "/"}, "[x.h] [:]"},
+      // A ":" after a prefix names nothing: the word from there on stands alone.
+      {{"/nologo/", ":x"}, "/nologo: [:x]"},
+      {{"-:x"}, "[:x]"},
+      {{"/b:", "-", ":x"}, "/b: [:x]"},
+      // A double quote cannot be carried: a stand-in takes the element's place.
+      {{"-", "a\"b", "-x:\"", "?"}, "[0\"] /1\": [?]"},
   };
   for (const auto& c : kCases) {
     // A quotation mark in the program's name cannot end its quoting early.
-    const char* argv[] = {"/usr/bin/tick-\"wright", c.element, "x.h"};
+    std::vector<const char*> argv = {"/usr/bin/tick-\"wright"};
+    argv.insert(argv.end(), c.elements.begin(), c.elements.end());
     std::vector<std::string> uncarried;
-    ClCommandLine items(ClString(BuildCommandLine(3, argv, &uncarried).c_str()));
+    const std::string line =
+        BuildCommandLine(static_cast<int>(argv.size()), argv.data(), &uncarried);
+    ClCommandLine items(ClString(line.c_str()));
     std::string read;
     while (items.Next()) {
       read += items.switchName.IsEmpty()
@@ -57,11 +70,11 @@ TEST(CommandLineTest, TheProgramsTokenizerReadsBackWhatTheUserMeant) {
                   : "/" + std::string(items.switchName.GetText().GetText()) + ":" +
                         items.switchValue.GetText().GetText() + " ";
     }
-    const std::string item = *c.read ? std::string(c.read) + " " : "";
-    EXPECT_EQ(read, "[/usr/bin/tick-wright] " + item + "[x.h] ") << c.element;
-    const bool quoted = strchr(c.element, '"');
-    EXPECT_EQ(uncarried, quoted ? std::vector<std::string>{c.element} : std::vector<std::string>{})
-        << c.element;
+    EXPECT_EQ(read, "[/usr/bin/tick-wright] " + std::string(c.read) + " ") << line;
+    std::vector<std::string> quoted;
+    for (const char* element : c.elements)
+      if (strchr(element, '"')) quoted.push_back(element);
+    EXPECT_EQ(uncarried, quoted) << line;
   }
 }
 

@@ -9,10 +9,11 @@
 //   controlling terminal. A button's first letter (either case) answers it,
 //   Enter the default button, Escape Cancel (or a lone OK); other keys ring
 //   the bell. Icons show nothing and the owner is ignored.
-// - Without a controlling terminal the caption and text go to standard error
-//   (when there is one) and the box fails (0), as a box that could not be
-//   shown.
-// - MessageBeep rings the terminal's bell whatever sound is asked for.
+// - Without a controlling terminal, or in a background job of it, the
+//   caption and text go to standard error (when there is one) and the box
+//   fails (0), as a box that could not be shown.
+// - MessageBeep rings the terminal's bell whatever sound is asked for; not
+//   from a background job, which asks the user nothing there.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -98,8 +99,9 @@ class ControllingTerminal {
   ControllingTerminal& operator=(const ControllingTerminal&) = delete;
 
   bool IsOpen() const { return fd_ >= 0; }
+  bool InForeground() const { return !InBackground(fd_); }
   int OpenError() const { return openError_; }
-  bool Write(std::string_view text) { return WriteAll(fd_, text.data(), text.size()); }
+  bool Write(std::string_view text) { return WriteText(fd_, text.data(), text.size()); }
 
   // Keys one at a time, without echo. Signals stay on: Ctrl-C interrupts.
   bool TakeKeys() {
@@ -193,10 +195,10 @@ int WINAPI MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
   static std::mutex oneBoxAtATime;
   std::lock_guard<std::mutex> lock(oneBoxAtATime);
   ControllingTerminal tty(O_RDWR);
-  if (!tty.IsOpen()) {
+  if (!tty.IsOpen() || !tty.InForeground()) {
     if (FileHandle* standardError = FileHandleFrom(GetStdHandle(STD_ERROR_HANDLE)))
-      WriteAll(standardError->fd, body.data(), body.size());
-    SetLastErrorFromErrno(tty.OpenError());
+      WriteText(standardError->fd, body.data(), body.size());
+    SetLastErrorFromErrno(tty.IsOpen() ? EIO : tty.OpenError());
     return 0;
   }
   return AskOnTerminal(tty, set, defaultButton, body);
@@ -204,7 +206,7 @@ int WINAPI MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
 
 BOOL WINAPI MessageBeep(UINT) {
   ControllingTerminal tty(O_WRONLY);
-  if (tty.IsOpen()) tty.Write("\a");
+  if (tty.IsOpen() && tty.InForeground()) tty.Write("\a");
   return TRUE;
 }
 
