@@ -29,7 +29,10 @@ if pid == 0:
         if name != "-":
             os.dup2(os.open(name, os.O_WRONLY), fd)
     os.execv(command[0], command)
-os.setpgid(pid, pid)
+try:
+    os.setpgid(pid, pid)
+except PermissionError:  # the child has set it and gone on to exec
+    pass
 _, status = os.waitpid(pid, os.WUNTRACED)
 if os.WIFSTOPPED(status):
     os.write(1, b"[stopped by %s]" % signal.Signals(os.WSTOPSIG(status)).name.encode())
