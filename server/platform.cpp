@@ -7,11 +7,18 @@
 
 #include "winapi/safe_write.h"
 
+namespace {
+
+// What a read reports when the file changed under it.
+constexpr char kChangedWhileRead[] =
+    "it changed while it was read (a program wrote it without taking the database's lock); "
+    "try again";
+
+}  // namespace
+
 #ifdef _WIN32
 
 #include <stdio.h>
-
-#include <memory>
 
 const char kServerPathSeparator = '\\';
 const char kServerLibraryName[] = "twsourcesafe.dll";
@@ -111,41 +118,6 @@ bool SetKeyValue(HKEY root, const std::string& key, const char* name, const std:
 
 }  // namespace
 
-// Windows cannot replace a file while a view of it is mapped, so the "view"
-// is a copy and no handle stays open.
-MappedFile::~MappedFile() {
-  if (size_) delete[] data_;
-}
-
-bool MappedFile::Open(const std::string& path, std::string* error) {
-  if (size_) delete[] data_;
-  data_ = nullptr;
-  size_ = 0;
-  Handle file(OpenForReading(path));
-  if (!file.Valid() || !IdentityOf(file.Get(), &identity_)) {
-    SetError(error, GetLastError());
-    return false;
-  }
-  if (identity_.size == 0) {
-    data_ = "";
-    return true;
-  }
-  auto copy = std::make_unique<char[]>(static_cast<size_t>(identity_.size));
-  size_t done = 0;
-  while (done < identity_.size) {
-    DWORD got = 0;
-    DWORD chunk = static_cast<DWORD>(std::min<uint64_t>(identity_.size - done, 1u << 30));
-    if (!ReadFile(file.Get(), copy.get() + done, chunk, &got, nullptr) || got == 0) {
-      SetError(error, got == 0 ? ERROR_HANDLE_EOF : GetLastError());
-      return false;
-    }
-    done += got;
-  }
-  data_ = copy.release();
-  size_ = done;
-  return true;
-}
-
 FileLock::~FileLock() { Release(); }
 
 bool FileLock::Acquire(const std::string& path, bool exclusive, std::string* error) {
@@ -173,26 +145,38 @@ bool GetFileIdentity(const std::string& path, FileIdentity* identity) {
   return file.Valid() && IdentityOf(file.Get(), identity);
 }
 
-bool ReadWholeFile(const std::string& path, std::string* data, bool* missing, std::string* error) {
+bool ReadWholeFile(const std::string& path, std::string* data, bool* missing, std::string* error,
+                   FileIdentity* identity) {
   Handle file(OpenForReading(path));
-  if (!file.Valid()) {
+  FileIdentity before, after;
+  if (!file.Valid() || !IdentityOf(file.Get(), &before)) {
     DWORD code = GetLastError();
     *missing = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
     SetError(error, code);
     return false;
   }
   *missing = false;
-  data->clear();
-  char buffer[65536];
-  for (;;) {
+  // One byte beyond the size, so that a file that grew meanwhile shows it.
+  const auto size = static_cast<size_t>(before.size);
+  data->resize(size + 1);
+  size_t done = 0;
+  while (done < data->size()) {
     DWORD got = 0;
-    if (!ReadFile(file.Get(), buffer, sizeof(buffer), &got, nullptr)) {
+    DWORD chunk = static_cast<DWORD>(std::min<size_t>(data->size() - done, 1u << 30));
+    if (!ReadFile(file.Get(), data->data() + done, chunk, &got, nullptr)) {
       SetError(error, GetLastError());
       return false;
     }
-    if (got == 0) return true;
-    data->append(buffer, got);
+    if (got == 0) break;
+    done += got;
   }
+  data->resize(done);
+  if (done != size || !IdentityOf(file.Get(), &after) || !(after == before)) {
+    if (error) *error = kChangedWhileRead;
+    return false;
+  }
+  if (identity) *identity = before;
+  return true;
 }
 
 bool AppendToFile(const std::string& path, std::string_view data, std::string* error) {
@@ -360,7 +344,6 @@ bool RemoveServerRegistration(REFCLSID classId, bool perUser, std::string* where
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -491,34 +474,6 @@ std::string ResultText(HRESULT result) {
 
 }  // namespace
 
-MappedFile::~MappedFile() {
-  if (data_ && size_) munmap(const_cast<char*>(data_), size_);
-}
-
-bool MappedFile::Open(const std::string& path, std::string* error) {
-  if (data_ && size_) munmap(const_cast<char*>(data_), size_);
-  data_ = nullptr;
-  size_ = 0;
-  struct stat info;
-  Descriptor fd(OpenRegularFile(path, O_RDONLY, error, &info));
-  if (fd.Get() < 0) return false;
-  identity_ = IdentityOf(info);
-  if (info.st_size == 0) {
-    data_ = "";
-    return true;
-  }
-  // Read ahead at once: the whole file is about to be parsed.
-  void* view = mmap(nullptr, static_cast<size_t>(info.st_size), PROT_READ,
-                    MAP_PRIVATE | MAP_POPULATE, fd.Get(), 0);
-  if (view == MAP_FAILED) {
-    SetError(error, errno);
-    return false;
-  }
-  data_ = static_cast<const char*>(view);
-  size_ = static_cast<size_t>(info.st_size);
-  return true;
-}
-
 FileLock::~FileLock() { Release(); }
 
 bool FileLock::Acquire(const std::string& path, bool exclusive, std::string* error) {
@@ -547,25 +502,36 @@ bool GetFileIdentity(const std::string& path, FileIdentity* identity) {
   return true;
 }
 
-bool ReadWholeFile(const std::string& path, std::string* data, bool* missing, std::string* error) {
+bool ReadWholeFile(const std::string& path, std::string* data, bool* missing, std::string* error,
+                   FileIdentity* identity) {
   *missing = false;
-  Descriptor fd(OpenRegularFile(path, O_RDONLY, error));
+  struct stat before, after;
+  Descriptor fd(OpenRegularFile(path, O_RDONLY, error, &before));
   if (fd.Get() < 0) {
     *missing = errno == ENOENT || errno == ENOTDIR;
     return false;
   }
-  data->clear();
-  char buffer[65536];
-  for (;;) {
-    ssize_t got = read(fd.Get(), buffer, sizeof(buffer));
+  // One byte beyond the size, so that a file that grew meanwhile shows it.
+  const auto size = static_cast<size_t>(before.st_size);
+  data->resize(size + 1);
+  size_t done = 0;
+  while (done < data->size()) {
+    ssize_t got = read(fd.Get(), data->data() + done, data->size() - done);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
       SetError(error, errno);
       return false;
     }
-    if (got == 0) return true;
-    data->append(buffer, static_cast<size_t>(got));
+    if (got == 0) break;
+    done += static_cast<size_t>(got);
   }
+  data->resize(done);
+  if (done != size || fstat(fd.Get(), &after) != 0 || !(IdentityOf(after) == IdentityOf(before))) {
+    if (error) *error = kChangedWhileRead;
+    return false;
+  }
+  if (identity) *identity = IdentityOf(before);
+  return true;
 }
 
 bool AppendToFile(const std::string& path, std::string_view data, std::string* error) {
