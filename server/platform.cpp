@@ -64,6 +64,28 @@ class Handle {
   HANDLE handle_;
 };
 
+// Opens `path` for writing with `access`, making it where it is missing:
+// a link (a reparse point) is opened as itself and refused, as is anything
+// but a file on a disk. Windows itself refuses a read-only file.
+HANDLE OpenForWriting(const std::string& path, DWORD access) {
+  Handle file(CreateFileA(path.c_str(), access,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                          nullptr));
+  if (!file.Valid()) return INVALID_HANDLE_VALUE;
+  if (GetFileType(file.Get()) != FILE_TYPE_DISK) {
+    SetLastError(ERROR_BAD_FILE_TYPE);
+    return INVALID_HANDLE_VALUE;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(file.Get(), &info)) return INVALID_HANDLE_VALUE;
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  return file.Release();
+}
+
 HANDLE OpenForReading(const std::string& path) {
   return CreateFileA(path.c_str(), GENERIC_READ,
                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
@@ -122,9 +144,7 @@ FileLock::~FileLock() { Release(); }
 
 bool FileLock::Acquire(const std::string& path, bool exclusive, std::string* error) {
   Release();
-  Handle file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  Handle file(OpenForWriting(path, GENERIC_READ | GENERIC_WRITE));
   OVERLAPPED whole = {};
   if (!file.Valid() ||
       !LockFileEx(file.Get(), exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0, 0, 1, 0, &whole)) {
@@ -180,8 +200,7 @@ bool ReadWholeFile(const std::string& path, std::string* data, bool* missing, st
 }
 
 bool AppendToFile(const std::string& path, std::string_view data, std::string* error) {
-  Handle file(CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                          nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  Handle file(OpenForWriting(path, FILE_APPEND_DATA));
   if (!file.Valid() || !WriteAll(file.Get(), data)) {
     SetError(error, GetLastError());
     return false;
@@ -378,12 +397,15 @@ void SetWin32Error(std::string* error, DWORD code) {
 }
 
 // Opens a file of the database without waiting on a FIFO, and refuses
-// anything but a regular file: -1 with `error` set.
+// anything but a regular file: -1 with `error` set. A file made here is
+// 0600.
 int OpenRegularFile(const std::string& path, int flags, std::string* error,
                     struct stat* info = nullptr) {
-  int fd = open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+  int fd = open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
   struct stat own;
   if (!info) info = &own;
+  // A link where none is followed is refused as SafeWrite refuses it.
+  if (fd < 0 && errno == ELOOP && (flags & O_NOFOLLOW)) errno = EACCES;
   // ENXIO: a FIFO that nobody reads, opened for writing.
   if (fd < 0 && errno != ENXIO) {
     SetError(error, errno);
@@ -422,6 +444,56 @@ class Descriptor {
  private:
   int fd_;
 };
+
+// Opens `path` for writing with `flags`, or makes it where it is missing:
+// no link followed, a regular file only, nothing waited on. open() checks
+// the user's permission with the effective ids; root, whom it lets write
+// anything, is refused a file without any write permission, as SafeWrite
+// refuses it. `*made` tells that the file is new, and 0600 until the caller
+// gives it NewFileMode() once it is whole.
+int OpenForWriting(const std::string& path, int flags, bool* made, std::string* error) {
+  *made = false;
+  flags |= O_NOFOLLOW;
+  // A file that another run makes and removes meanwhile is looked at again,
+  // a few times.
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    struct stat info;
+    int fd = OpenRegularFile(path, flags, error, &info);
+    if (fd >= 0) {
+      if (info.st_mode & 0222) return fd;
+      close(fd);
+      SetError(error, EACCES);
+      errno = EACCES;
+      return -1;
+    }
+    if (errno != ENOENT) return -1;
+    fd = OpenRegularFile(path, flags | O_CREAT | O_EXCL, error);
+    if (fd >= 0) {
+      *made = true;
+      return fd;
+    }
+    if (errno != EEXIST) return -1;
+  }
+  return -1;
+}
+
+// The permissions that a plain creation gives a file: 0666 less the umask,
+// read from /proc, since umask() would change it meanwhile for every thread
+// of the program that loaded the server. 0600 where /proc does not say.
+mode_t NewFileMode() {
+  int fd = open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0600;
+  char text[4096];
+  ssize_t got;
+  do {
+    got = read(fd, text, sizeof(text) - 1);
+  } while (got < 0 && errno == EINTR);
+  close(fd);
+  text[got > 0 ? got : 0] = '\0';
+  const char* line = strstr(text, "\nUmask:");
+  if (!line) return 0600;
+  return 0666 & ~static_cast<mode_t>(strtoul(line + strlen("\nUmask:"), nullptr, 8));
+}
 
 bool WriteAll(int fd, std::string_view data) {
   while (!data.empty()) {
@@ -478,8 +550,14 @@ FileLock::~FileLock() { Release(); }
 
 bool FileLock::Acquire(const std::string& path, bool exclusive, std::string* error) {
   Release();
-  Descriptor fd(OpenRegularFile(path, O_RDWR | O_CREAT, error));
+  bool made = false;
+  Descriptor fd(OpenForWriting(path, O_RDWR, &made, error));
   if (fd.Get() < 0) return false;
+  // An empty lock file is whole at once.
+  if (made && fchmod(fd.Get(), NewFileMode()) != 0) {
+    SetError(error, errno);
+    return false;
+  }
   while (flock(fd.Get(), exclusive ? LOCK_EX : LOCK_SH) != 0) {
     if (errno != EINTR) {
       SetError(error, errno);
@@ -535,13 +613,15 @@ bool ReadWholeFile(const std::string& path, std::string* data, bool* missing, st
 }
 
 bool AppendToFile(const std::string& path, std::string_view data, std::string* error) {
-  Descriptor fd(OpenRegularFile(path, O_WRONLY | O_APPEND | O_CREAT, error));
+  bool made = false;
+  Descriptor fd(OpenForWriting(path, O_WRONLY | O_APPEND, &made, error));
   if (fd.Get() < 0) return false;
-  if (!WriteAll(fd.Get(), data)) {
-    SetError(error, errno);
-    return false;
-  }
-  return true;
+  const bool written = WriteAll(fd.Get(), data);
+  const int code = errno;
+  // A new file gets its mode once its first text is in.
+  if (made) fchmod(fd.Get(), NewFileMode());
+  if (!written) SetError(error, code);
+  return written;
 }
 
 bool MakeFolder(const std::string& path, std::string* error) {

@@ -24,7 +24,12 @@ struct FileIdentity {
 // Failures come back as false with a text that names the cause (the
 // system's error text); `error` may be null where the caller needs no text.
 // Files of the database that are no regular files (a FIFO, say) are refused
-// at once, never waited on.
+// at once, never waited on. The files written here other than through
+// SafeWrite (the lock file, the journal) keep its rules: no link is followed,
+// a file without any write permission is refused even to root, and on Linux
+// a file made here is 0600 until it is whole, then gets the mode that a
+// plain creation gives (0666 less the umask, so that a database shared
+// through its group stays shared).
 
 // A lock held on a lock file for as long as the object lives: shared among
 // readers, exclusive for one writer. Other processes wait for it.
