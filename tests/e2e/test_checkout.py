@@ -204,7 +204,7 @@ class CheckOut(ToolTestCase):
                                      rb"reports:\r\n[^\r\n]+|Windows error code: 0x8[0-9A-F]{7})\r\n")
             self.assertNotIn(b"Component Error", report)
 
-    def test_files_planted_in_the_database_are_not_followed_or_written(self):
+    def test_files_planted_in_the_database_and_the_registry_are_not_followed_or_written(self):
         if on_windows():
             self.skipTest("owners, modes, links and FIFOs of Linux")
         if os.geteuid() != 0:
@@ -232,10 +232,16 @@ class CheckOut(ToolTestCase):
             os.symlink(self.path("vault/new"), self.path("db/lock"))
             return "db/lock"
 
+        def registry_fifo():
+            name = "config/tickwright/com/{00000000-0000-0000-0000-000000000000}"
+            os.mkfifo(self.path(name))
+            return name
+
         # (what is planted, the run's user, the owner and mode of the file in vault/, /c works)
         for plant, user, vault_mode, works in [
                 (read_only_journal, 0, 0o444, True), (linked_journal, 0, 0o444, True),
-                (linked_journal, NOBODY, 0o644, True), (linked_lock, 0, 0o444, False)]:
+                (linked_journal, NOBODY, 0o644, True), (linked_lock, 0, 0o444, False),
+                (registry_fifo, 0, 0o444, True)]:
             with self.subTest(plant=plant.__name__, user=user):
                 self.setUp()
                 self.add_header("app")
