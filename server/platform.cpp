@@ -68,10 +68,9 @@ class Handle {
 // a link (a reparse point) is opened as itself and refused, as is anything
 // but a file on a disk. Windows itself refuses a read-only file.
 HANDLE OpenForWriting(const std::string& path, DWORD access) {
-  Handle file(CreateFileA(path.c_str(), access,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                          nullptr));
+  Handle file(CreateFileA(
+      path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file.Valid()) return INVALID_HANDLE_VALUE;
   if (GetFileType(file.Get()) != FILE_TYPE_DISK) {
     SetLastError(ERROR_BAD_FILE_TYPE);

@@ -170,11 +170,18 @@ TEST_F(ComTest, RegistrationsLeaveWhatTheUserMayNotWriteAsItIs) {
       {"a link", [&] { fs::create_symlink(victim, name); }, false, E_ACCESSDENIED},
       {"a FIFO", [&] { mkfifo(name.c_str(), 0644); }, false,
        HRESULT_FROM_WIN32(ERROR_BAD_FILE_TYPE)},
-      {"a read-only file", [&] { std::ofstream(name) << "old\n"; chmod(name.c_str(), 0444); },
+      {"a read-only file",
+       [&] {
+         std::ofstream(name) << "old\n";
+         chmod(name.c_str(), 0444);
+       },
        false, E_ACCESSDENIED},
       {"root's file in nobody's folder",
-       [&] { std::ofstream(name) << "old\n"; chown(user.c_str(), kNobody, kNobody); }, true,
-       E_ACCESSDENIED},
+       [&] {
+         std::ofstream(name) << "old\n";
+         chown(user.c_str(), kNobody, kNobody);
+       },
+       true, E_ACCESSDENIED},
   };
   chmod(root.c_str(), 0755);
   for (const auto& c : kCases) {
