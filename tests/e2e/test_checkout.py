@@ -7,9 +7,9 @@ import subprocess
 import unittest
 from unittest import mock
 
+import test_write_attacks
 import wine
 from harness import BANNER, ToolTestCase, batch, build_line, header, launcher, on_windows
-from test_write_attacks import NOBODY, as_user
 
 CHECKING_OUT = b"Build count file is read only. Trying to check it out...\r\n"
 BATCH_CHECKING_OUT = b"Batch file is read only. Trying to check it out...\r\n"
@@ -240,7 +240,7 @@ class CheckOut(ToolTestCase):
         # (what is planted, the run's user, the owner and mode of the file in vault/, /c works)
         for plant, user, vault_mode, works in [
                 (read_only_journal, 0, 0o444, True), (linked_journal, 0, 0o444, True),
-                (linked_journal, NOBODY, 0o644, True), (linked_lock, 0, 0o444, False),
+                (linked_journal, test_write_attacks.NOBODY, 0o644, True), (linked_lock, 0, 0o444, False),
                 (registry_fifo, 0, 0o444, True)]:
             with self.subTest(plant=plant.__name__, user=user):
                 self.setUp()
@@ -254,7 +254,7 @@ class CheckOut(ToolTestCase):
                             os.chown(each, user, user, follow_symlinks=False)
                 before = state(name), state("vault/file"), os.listdir(self.path("vault"))
                 result = self.run_tool("/nologo", "/c", cwd=self.path("app"), timeout=20,
-                                       preexec_fn=as_user(user) if user else None)
+                                       preexec_fn=test_write_attacks.as_user(user) if user else None)
                 self.assertEqual((0, header(42)) if works else (5, header(41)),
                                  (result.code, self.read("app/Tickwright.h")), result.err)
                 self.assertEqual(before, (state(name), state("vault/file"),
