@@ -237,10 +237,11 @@ class CheckOut(ToolTestCase):
             os.mkfifo(self.path(name))
             return name
 
-        # (what is planted, the run's user, the owner and mode of the file in vault/, /c works)
+        nobody = test_write_attacks.NOBODY
+        # (what is planted, the run's user, the mode of the file in vault/, whether /c works)
         for plant, user, vault_mode, works in [
                 (read_only_journal, 0, 0o444, True), (linked_journal, 0, 0o444, True),
-                (linked_journal, test_write_attacks.NOBODY, 0o644, True), (linked_lock, 0, 0o444, False),
+                (linked_journal, nobody, 0o644, True), (linked_lock, 0, 0o444, False),
                 (registry_fifo, 0, 0o444, True)]:
             with self.subTest(plant=plant.__name__, user=user):
                 self.setUp()
@@ -253,8 +254,9 @@ class CheckOut(ToolTestCase):
                         for each in [root] + [os.path.join(root, n) for n in folders + files]:
                             os.chown(each, user, user, follow_symlinks=False)
                 before = state(name), state("vault/file"), os.listdir(self.path("vault"))
+                become = test_write_attacks.as_user(user) if user else None
                 result = self.run_tool("/nologo", "/c", cwd=self.path("app"), timeout=20,
-                                       preexec_fn=test_write_attacks.as_user(user) if user else None)
+                                       preexec_fn=become)
                 self.assertEqual((0, header(42)) if works else (5, header(41)),
                                  (result.code, self.read("app/Tickwright.h")), result.err)
                 self.assertEqual(before, (state(name), state("vault/file"),
