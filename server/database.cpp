@@ -449,10 +449,14 @@ bool Database::Load(bool takeLock, Failure* failure) {
   }
 
   if (takeLock && !Lock(false, failure)) return false;
-  std::string items = PathOf(kItemsName);
-  bool loaded = itemsFile_.Open(items, &error);
+  // Read under the lock into memory of its own: an outside writer that
+  // ignores the lock cannot change the catalog's texts afterwards, nor cut
+  // them away under it.
+  std::string items = PathOf(kItemsName), text;
+  bool loaded = ReadWholeFile(items, &text, &missing, &error, &itemsIdentity_);
   if (!loaded) SetFailure(failure, E_FAIL, FormatText(SS_READ_FAILED, {items, error}));
-  loaded = loaded && catalog_.Parse(itemsFile_.Data(), items, failure) &&
+  if (loaded) itemsText_.swap(text);
+  loaded = loaded && catalog_.Parse(itemsText_, items, failure) &&
            ReadTable(PathOf(kCheckoutsName), kCheckoutsHeader, &checkouts_, failure) &&
            ReadTable(PathOf(kUsersName), kUsersHeader, &users_, failure);
   if (takeLock) Unlock();
@@ -461,7 +465,7 @@ bool Database::Load(bool takeLock, Failure* failure) {
 
 bool Database::ItemsChanged() const {
   FileIdentity now;
-  return !GetFileIdentity(PathOf(kItemsName), &now) || !(now == itemsFile_.Identity());
+  return !GetFileIdentity(PathOf(kItemsName), &now) || !(now == itemsIdentity_);
 }
 
 bool Database::SaveItems(Failure* failure) const {

@@ -59,7 +59,7 @@ struct Item {
 };
 
 // The projects and files, as a tree in the order of adding. Item 0 is the
-// root project "$/". Texts point into the loaded file or into the catalog's
+// root project "$/". Texts point into the loaded text or into the catalog's
 // own storage, so loading allocates per line nothing but the item record.
 class Catalog {
  public:
@@ -123,7 +123,7 @@ std::string_view ParentSpec(std::string_view spec);
 std::string_view SpecName(std::string_view spec);
 
 // One database folder, loaded whole. Not copyable or movable: the catalog
-// points into the mapped items file it owns.
+// points into the copy of the items file it owns.
 class Database {
  public:
   explicit Database(std::string folder);
@@ -172,7 +172,8 @@ class Database {
  private:
   std::string folder_;
   FileLock lock_;
-  MappedFile itemsFile_;
+  std::string itemsText_;
+  FileIdentity itemsIdentity_;
   Catalog catalog_;
   CheckoutTable checkouts_;
   UserTable users_;

@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <functional>
+
 #include "test_support.h"
 
 namespace {
@@ -101,6 +103,50 @@ TEST(DatabaseTest, FilesThatAreNoRegularFilesAreRefusedWithoutWaiting) {
                    database.SaveUsers(&failure));
     }
     EXPECT_NE(std::string::npos, failure.text.find("Not a regular file")) << failure.text;
+  }
+}
+
+// The catalog is the text read under the lock: what a writer that ignores
+// the lock does to items.txt reaches the catalog as a clean error while it
+// is read, and never afterwards (a cut under a mapping ends in SIGBUS).
+TEST(DatabaseTest, WritersThatIgnoreTheLockNeverChangeALoadedCatalog) {
+  TemporaryFolder root;
+  const std::string folder = root / "db", items = folder + "/items.txt";
+  Failure failure;
+  ASSERT_TRUE(Database::Create(folder, &failure)) << failure.text;
+  std::string text = std::string(Catalog::kHeader) + "\nP\tlive\t$/\t\n";
+  for (int i = 0; i < 2000; ++i) text += "F\tlive\t$/f" + std::to_string(i) + ".h\t/w\n";
+  const struct {
+    const char* name;
+    std::function<void()> before, after;  // around the load
+  } kCases[] = {
+      // A file that holds more than its size says, as one that grows while read.
+      {"longer than its size",
+       [&] {
+         std::filesystem::remove(items);
+         std::filesystem::create_symlink("/proc/self/status", items);
+       },
+       nullptr},
+      {"rewritten in place", nullptr,
+       [&] { std::ofstream(items, std::ios::in) << std::string(text.size(), 'x'); }},
+      {"cut", nullptr, [&] { ASSERT_EQ(0, truncate(items.c_str(), 100)); }},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(items);
+    std::ofstream(items, std::ios::binary) << text;
+    if (c.before) c.before();
+    Database database(folder);
+    const bool loaded = database.Load(true, &failure);
+    if (c.before) {
+      EXPECT_FALSE(loaded);
+      EXPECT_NE(std::string::npos, failure.text.find("changed while it was read")) << failure.text;
+      continue;
+    }
+    ASSERT_TRUE(loaded) << failure.text;
+    c.after();
+    EXPECT_TRUE(text == database.Items().Serialize());
+    EXPECT_EQ("$/f1999.h", database.Items().At(2000).spec);
   }
 }
 

@@ -7,11 +7,18 @@
 
 #include "winapi/safe_write.h"
 
+namespace {
+
+// What a read reports when the file changed under it.
+constexpr char kChangedWhileRead[] =
+    "it changed while it was read (a program wrote it without taking the database's lock); "
+    "try again";
+
+}  // namespace
+
 #ifdef _WIN32
 
 #include <stdio.h>
-
-#include <memory>
 
 const char kServerPathSeparator = '\\';
 const char kServerLibraryName[] = "twsourcesafe.dll";
@@ -56,6 +63,27 @@ class Handle {
  private:
   HANDLE handle_;
 };
+
+// Opens `path` for writing with `access`, making it where it is missing:
+// a link (a reparse point) is opened as itself and refused, as is anything
+// but a file on a disk. Windows itself refuses a read-only file.
+HANDLE OpenForWriting(const std::string& path, DWORD access) {
+  Handle file(CreateFileA(
+      path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file.Valid()) return INVALID_HANDLE_VALUE;
+  if (GetFileType(file.Get()) != FILE_TYPE_DISK) {
+    SetLastError(ERROR_BAD_FILE_TYPE);
+    return INVALID_HANDLE_VALUE;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(file.Get(), &info)) return INVALID_HANDLE_VALUE;
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  return file.Release();
+}
 
 HANDLE OpenForReading(const std::string& path) {
   return CreateFileA(path.c_str(), GENERIC_READ,
@@ -111,48 +139,11 @@ bool SetKeyValue(HKEY root, const std::string& key, const char* name, const std:
 
 }  // namespace
 
-// Windows cannot replace a file while a view of it is mapped, so the "view"
-// is a copy and no handle stays open.
-MappedFile::~MappedFile() {
-  if (size_) delete[] data_;
-}
-
-bool MappedFile::Open(const std::string& path, std::string* error) {
-  if (size_) delete[] data_;
-  data_ = nullptr;
-  size_ = 0;
-  Handle file(OpenForReading(path));
-  if (!file.Valid() || !IdentityOf(file.Get(), &identity_)) {
-    SetError(error, GetLastError());
-    return false;
-  }
-  if (identity_.size == 0) {
-    data_ = "";
-    return true;
-  }
-  auto copy = std::make_unique<char[]>(static_cast<size_t>(identity_.size));
-  size_t done = 0;
-  while (done < identity_.size) {
-    DWORD got = 0;
-    DWORD chunk = static_cast<DWORD>(std::min<uint64_t>(identity_.size - done, 1u << 30));
-    if (!ReadFile(file.Get(), copy.get() + done, chunk, &got, nullptr) || got == 0) {
-      SetError(error, got == 0 ? ERROR_HANDLE_EOF : GetLastError());
-      return false;
-    }
-    done += got;
-  }
-  data_ = copy.release();
-  size_ = done;
-  return true;
-}
-
 FileLock::~FileLock() { Release(); }
 
 bool FileLock::Acquire(const std::string& path, bool exclusive, std::string* error) {
   Release();
-  Handle file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  Handle file(OpenForWriting(path, GENERIC_READ | GENERIC_WRITE));
   OVERLAPPED whole = {};
   if (!file.Valid() ||
       !LockFileEx(file.Get(), exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0, 0, 1, 0, &whole)) {
@@ -173,31 +164,42 @@ bool GetFileIdentity(const std::string& path, FileIdentity* identity) {
   return file.Valid() && IdentityOf(file.Get(), identity);
 }
 
-bool ReadWholeFile(const std::string& path, std::string* data, bool* missing, std::string* error) {
+bool ReadWholeFile(const std::string& path, std::string* data, bool* missing, std::string* error,
+                   FileIdentity* identity) {
   Handle file(OpenForReading(path));
-  if (!file.Valid()) {
+  FileIdentity before, after;
+  if (!file.Valid() || !IdentityOf(file.Get(), &before)) {
     DWORD code = GetLastError();
     *missing = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
     SetError(error, code);
     return false;
   }
   *missing = false;
-  data->clear();
-  char buffer[65536];
-  for (;;) {
+  // One byte beyond the size, so that a file that grew meanwhile shows it.
+  const auto size = static_cast<size_t>(before.size);
+  data->resize(size + 1);
+  size_t done = 0;
+  while (done < data->size()) {
     DWORD got = 0;
-    if (!ReadFile(file.Get(), buffer, sizeof(buffer), &got, nullptr)) {
+    DWORD chunk = static_cast<DWORD>(std::min<size_t>(data->size() - done, 1u << 30));
+    if (!ReadFile(file.Get(), data->data() + done, chunk, &got, nullptr)) {
       SetError(error, GetLastError());
       return false;
     }
-    if (got == 0) return true;
-    data->append(buffer, got);
+    if (got == 0) break;
+    done += got;
   }
+  data->resize(done);
+  if (done != size || !IdentityOf(file.Get(), &after) || !(after == before)) {
+    if (error) *error = kChangedWhileRead;
+    return false;
+  }
+  if (identity) *identity = before;
+  return true;
 }
 
 bool AppendToFile(const std::string& path, std::string_view data, std::string* error) {
-  Handle file(CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                          nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  Handle file(OpenForWriting(path, FILE_APPEND_DATA));
   if (!file.Valid() || !WriteAll(file.Get(), data)) {
     SetError(error, GetLastError());
     return false;
@@ -360,7 +362,6 @@ bool RemoveServerRegistration(REFCLSID classId, bool perUser, std::string* where
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -395,12 +396,15 @@ void SetWin32Error(std::string* error, DWORD code) {
 }
 
 // Opens a file of the database without waiting on a FIFO, and refuses
-// anything but a regular file: -1 with `error` set.
+// anything but a regular file: -1 with `error` set. A file made here is
+// 0600.
 int OpenRegularFile(const std::string& path, int flags, std::string* error,
                     struct stat* info = nullptr) {
-  int fd = open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+  int fd = open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
   struct stat own;
   if (!info) info = &own;
+  // A link where none is followed is refused as SafeWrite refuses it.
+  if (fd < 0 && errno == ELOOP && (flags & O_NOFOLLOW)) errno = EACCES;
   // ENXIO: a FIFO that nobody reads, opened for writing.
   if (fd < 0 && errno != ENXIO) {
     SetError(error, errno);
@@ -439,6 +443,56 @@ class Descriptor {
  private:
   int fd_;
 };
+
+// Opens `path` for writing with `flags`, or makes it where it is missing:
+// no link followed, a regular file only, nothing waited on. open() checks
+// the user's permission with the effective ids; root, whom it lets write
+// anything, is refused a file without any write permission, as SafeWrite
+// refuses it. `*made` tells that the file is new, and 0600 until the caller
+// gives it NewFileMode() once it is whole.
+int OpenForWriting(const std::string& path, int flags, bool* made, std::string* error) {
+  *made = false;
+  flags |= O_NOFOLLOW;
+  // A file that another run makes and removes meanwhile is looked at again,
+  // a few times.
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    struct stat info;
+    int fd = OpenRegularFile(path, flags, error, &info);
+    if (fd >= 0) {
+      if (info.st_mode & 0222) return fd;
+      close(fd);
+      SetError(error, EACCES);
+      errno = EACCES;
+      return -1;
+    }
+    if (errno != ENOENT) return -1;
+    fd = OpenRegularFile(path, flags | O_CREAT | O_EXCL, error);
+    if (fd >= 0) {
+      *made = true;
+      return fd;
+    }
+    if (errno != EEXIST) return -1;
+  }
+  return -1;
+}
+
+// The permissions that a plain creation gives a file: 0666 less the umask,
+// read from /proc, since umask() would change it meanwhile for every thread
+// of the program that loaded the server. 0600 where /proc does not say.
+mode_t NewFileMode() {
+  int fd = open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0600;
+  char text[4096];
+  ssize_t got;
+  do {
+    got = read(fd, text, sizeof(text) - 1);
+  } while (got < 0 && errno == EINTR);
+  close(fd);
+  text[got > 0 ? got : 0] = '\0';
+  const char* line = strstr(text, "\nUmask:");
+  if (!line) return 0600;
+  return 0666 & ~static_cast<mode_t>(strtoul(line + strlen("\nUmask:"), nullptr, 8));
+}
 
 bool WriteAll(int fd, std::string_view data) {
   while (!data.empty()) {
@@ -491,40 +545,18 @@ std::string ResultText(HRESULT result) {
 
 }  // namespace
 
-MappedFile::~MappedFile() {
-  if (data_ && size_) munmap(const_cast<char*>(data_), size_);
-}
-
-bool MappedFile::Open(const std::string& path, std::string* error) {
-  if (data_ && size_) munmap(const_cast<char*>(data_), size_);
-  data_ = nullptr;
-  size_ = 0;
-  struct stat info;
-  Descriptor fd(OpenRegularFile(path, O_RDONLY, error, &info));
-  if (fd.Get() < 0) return false;
-  identity_ = IdentityOf(info);
-  if (info.st_size == 0) {
-    data_ = "";
-    return true;
-  }
-  // Read ahead at once: the whole file is about to be parsed.
-  void* view = mmap(nullptr, static_cast<size_t>(info.st_size), PROT_READ,
-                    MAP_PRIVATE | MAP_POPULATE, fd.Get(), 0);
-  if (view == MAP_FAILED) {
-    SetError(error, errno);
-    return false;
-  }
-  data_ = static_cast<const char*>(view);
-  size_ = static_cast<size_t>(info.st_size);
-  return true;
-}
-
 FileLock::~FileLock() { Release(); }
 
 bool FileLock::Acquire(const std::string& path, bool exclusive, std::string* error) {
   Release();
-  Descriptor fd(OpenRegularFile(path, O_RDWR | O_CREAT, error));
+  bool made = false;
+  Descriptor fd(OpenForWriting(path, O_RDWR, &made, error));
   if (fd.Get() < 0) return false;
+  // An empty lock file is whole at once.
+  if (made && fchmod(fd.Get(), NewFileMode()) != 0) {
+    SetError(error, errno);
+    return false;
+  }
   while (flock(fd.Get(), exclusive ? LOCK_EX : LOCK_SH) != 0) {
     if (errno != EINTR) {
       SetError(error, errno);
@@ -547,35 +579,48 @@ bool GetFileIdentity(const std::string& path, FileIdentity* identity) {
   return true;
 }
 
-bool ReadWholeFile(const std::string& path, std::string* data, bool* missing, std::string* error) {
+bool ReadWholeFile(const std::string& path, std::string* data, bool* missing, std::string* error,
+                   FileIdentity* identity) {
   *missing = false;
-  Descriptor fd(OpenRegularFile(path, O_RDONLY, error));
+  struct stat before, after;
+  Descriptor fd(OpenRegularFile(path, O_RDONLY, error, &before));
   if (fd.Get() < 0) {
     *missing = errno == ENOENT || errno == ENOTDIR;
     return false;
   }
-  data->clear();
-  char buffer[65536];
-  for (;;) {
-    ssize_t got = read(fd.Get(), buffer, sizeof(buffer));
+  // One byte beyond the size, so that a file that grew meanwhile shows it.
+  const auto size = static_cast<size_t>(before.st_size);
+  data->resize(size + 1);
+  size_t done = 0;
+  while (done < data->size()) {
+    ssize_t got = read(fd.Get(), data->data() + done, data->size() - done);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
       SetError(error, errno);
       return false;
     }
-    if (got == 0) return true;
-    data->append(buffer, static_cast<size_t>(got));
+    if (got == 0) break;
+    done += static_cast<size_t>(got);
   }
+  data->resize(done);
+  if (done != size || fstat(fd.Get(), &after) != 0 || !(IdentityOf(after) == IdentityOf(before))) {
+    if (error) *error = kChangedWhileRead;
+    return false;
+  }
+  if (identity) *identity = IdentityOf(before);
+  return true;
 }
 
 bool AppendToFile(const std::string& path, std::string_view data, std::string* error) {
-  Descriptor fd(OpenRegularFile(path, O_WRONLY | O_APPEND | O_CREAT, error));
+  bool made = false;
+  Descriptor fd(OpenForWriting(path, O_WRONLY | O_APPEND, &made, error));
   if (fd.Get() < 0) return false;
-  if (!WriteAll(fd.Get(), data)) {
-    SetError(error, errno);
-    return false;
-  }
-  return true;
+  const bool written = WriteAll(fd.Get(), data);
+  const int code = errno;
+  // A new file gets its mode once its first text is in.
+  if (made) fchmod(fd.Get(), NewFileMode());
+  if (!written) SetError(error, code);
+  return written;
 }
 
 bool MakeFolder(const std::string& path, std::string* error) {

@@ -24,28 +24,12 @@ struct FileIdentity {
 // Failures come back as false with a text that names the cause (the
 // system's error text); `error` may be null where the caller needs no text.
 // Files of the database that are no regular files (a FIFO, say) are refused
-// at once, never waited on.
-
-// A read-only view of a whole file (mapped into memory where the system lets
-// a mapped file be replaced, else a copy), released by the destructor. The
-// view outlives the file's replacement on disk.
-class MappedFile {
- public:
-  MappedFile() = default;
-  ~MappedFile();
-  MappedFile(const MappedFile&) = delete;
-  MappedFile& operator=(const MappedFile&) = delete;
-
-  // Maps `path`; false when it cannot be opened or mapped.
-  bool Open(const std::string& path, std::string* error);
-  std::string_view Data() const { return {data_, size_}; }
-  const FileIdentity& Identity() const { return identity_; }
-
- private:
-  const char* data_ = nullptr;
-  size_t size_ = 0;
-  FileIdentity identity_;
-};
+// at once, never waited on. The files written here other than through
+// SafeWrite (the lock file, the journal) keep its rules: no link is followed,
+// a file without any write permission is refused even to root, and on Linux
+// a file made here is 0600 until it is whole, then gets the mode that a
+// plain creation gives (0666 less the umask, so that a database shared
+// through its group stays shared).
 
 // A lock held on a lock file for as long as the object lives: shared among
 // readers, exclusive for one writer. Other processes wait for it.
@@ -66,9 +50,13 @@ class FileLock {
 
 // The identity of `path`; false when it does not exist or cannot be read.
 bool GetFileIdentity(const std::string& path, FileIdentity* identity);
-// The whole content of a file; false when it cannot be read (`missing` tells
-// whether it does not exist).
-bool ReadWholeFile(const std::string& path, std::string* data, bool* missing, std::string* error);
+// The whole content of a file, copied into `data`, and its identity when
+// `identity` is given; false when it cannot be read (`missing` tells whether
+// it does not exist) or when its size or time changed while it was read,
+// which only a writer that ignores the database's lock can do. A copy, not a
+// mapping: what such a writer does later never reaches the caller's text.
+bool ReadWholeFile(const std::string& path, std::string* data, bool* missing, std::string* error,
+                   FileIdentity* identity = nullptr);
 // Replaces `path` by `data` through SafeWrite (winapi/safe_write.h): readers
 // see the old or the new content, never a part.
 bool WriteFileAtomically(const std::string& path, std::string_view data, std::string* error);

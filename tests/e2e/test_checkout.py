@@ -3,10 +3,12 @@
 import fcntl
 import os
 import re
+import stat
 import subprocess
 import unittest
 from unittest import mock
 
+import test_write_attacks
 import wine
 from harness import (BANNER, CANNOT_OPEN, ToolTestCase, batch, build_line, file_error, header,
                      launcher, on_windows, shown)
@@ -236,6 +238,64 @@ class CheckOut(ToolTestCase):
             self.assertRegex(report, rb"Cannot connect to Visual Source Safe\.\r\n\r\n(System "
                                      rb"reports:\r\n[^\r\n]+|Windows error code: 0x8[0-9A-F]{7})\r\n")
             self.assertNotIn(b"Component Error", report)
+
+    def test_files_planted_in_the_database_and_the_registry_are_not_followed_or_written(self):
+        if on_windows():
+            self.skipTest("owners, modes, links and FIFOs of Linux")
+        if os.geteuid() != 0:
+            self.skipTest("other users' files need root")
+
+        def state(name):
+            st = os.lstat(self.path(name))
+            if stat.S_ISLNK(st.st_mode):
+                return "link", os.readlink(self.path(name))
+            if stat.S_ISFIFO(st.st_mode):
+                return "fifo", st.st_uid
+            return self.read(name), st.st_uid, stat.S_IMODE(st.st_mode), st.st_ino
+
+        def read_only_journal():
+            os.chmod(self.path("db/journal.log"), 0o444)
+            return "db/journal.log"
+
+        def linked_journal():
+            os.remove(self.path("db/journal.log"))
+            os.symlink(self.path("vault/file"), self.path("db/journal.log"))
+            return "db/journal.log"
+
+        def linked_lock():
+            os.remove(self.path("db/lock"))
+            os.symlink(self.path("vault/new"), self.path("db/lock"))
+            return "db/lock"
+
+        def registry_fifo():
+            name = "config/tickwright/com/{00000000-0000-0000-0000-000000000000}"
+            os.mkfifo(self.path(name))
+            return name
+
+        nobody = test_write_attacks.NOBODY
+        # (what is planted, the run's user, the mode of the file in vault/, whether /c works)
+        for plant, user, vault_mode, works in [
+                (read_only_journal, 0, 0o444, True), (linked_journal, 0, 0o444, True),
+                (linked_journal, nobody, 0o644, True), (linked_lock, 0, 0o444, False),
+                (registry_fifo, 0, 0o444, True)]:
+            with self.subTest(plant=plant.__name__, user=user):
+                self.setUp()
+                self.add_header("app")
+                self.write("vault/file", b"root's own text\n")
+                os.chmod(self.path("vault/file"), vault_mode)
+                name = plant()
+                if user:
+                    for root, folders, files in os.walk(self.folder):
+                        for each in [root] + [os.path.join(root, n) for n in folders + files]:
+                            os.chown(each, user, user, follow_symlinks=False)
+                before = state(name), state("vault/file"), os.listdir(self.path("vault"))
+                become = test_write_attacks.as_user(user) if user else None
+                result = self.run_tool("/nologo", "/c", cwd=self.path("app"), timeout=20,
+                                       preexec_fn=become)
+                self.assertEqual((0, header(42)) if works else (5, header(41)),
+                                 (result.code, self.read("app/Tickwright.h")), result.err)
+                self.assertEqual(before, (state(name), state("vault/file"),
+                                          os.listdir(self.path("vault"))))
 
     def other_bitness_server(self):
         """The server of the other Windows build beside this one; skips where there is none."""

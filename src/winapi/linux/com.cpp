@@ -42,6 +42,7 @@
 #include "winapi/linux/com_registry.h"
 #include "winapi/linux/last_error.h"
 #include "winapi/linux/syscalls.h"
+#include "winapi/safe_write.h"
 
 const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 const IID IID_IClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
@@ -190,16 +191,17 @@ std::string Trimmed(const std::string& text) {
 
 // False when the file cannot be read as a registration.
 bool ReadRegistration(const std::string& path, Registration& out) {
-  int fd = sys.open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
+  // A FIFO opens at once without waiting for a writer, and is refused below.
+  int fd = sys.open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0);
   if (fd < 0) return false;
   std::string content;
   struct stat st;
-  bool ok = sys.fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+  // An empty file registers nothing: it is a registration being made.
+  bool ok = sys.fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
             static_cast<size_t>(st.st_size) <= kMaxRegistrationSize;
   char buffer[4096];
   while (ok) {
-    ssize_t got = sys.read(fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
+    const ssize_t got = RetryOnInterrupt([&] { return sys.read(fd, buffer, sizeof buffer); });
     if (got <= 0) {
       ok = got == 0;
       break;
@@ -300,20 +302,6 @@ bool MakeFolders(const std::string& folder) {
   return true;
 }
 
-bool WriteAll(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t wrote = sys.write(fd, text.data() + done, text.size() - done);
-    if (wrote < 0 && errno == EINTR) continue;
-    if (wrote <= 0) {
-      if (wrote == 0) errno = EIO;
-      return false;
-    }
-    done += static_cast<size_t>(wrote);
-  }
-  return true;
-}
-
 bool HasLineBreak(const char* text) { return text && strpbrk(text, "\r\n"); }
 
 // --- Class objects ---
@@ -348,6 +336,8 @@ HRESULT GetClassFactory(REFCLSID clsid, DWORD context, IClassFactory** factory) 
   if (registration.server[0] != '/' || sys.stat(registration.server.c_str(), &st) != 0) {
     return CO_E_DLLNOTFOUND;
   }
+  // dlopen would wait on a FIFO.
+  if (!S_ISREG(st.st_mode)) return CO_E_ERRORINDLL;
   // Never closed: objects of the server may live as long as the process.
   void* module = dlopen(registration.server.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!module) return CO_E_ERRORINDLL;
@@ -688,23 +678,32 @@ HRESULT ComRegisterInprocServer(BOOL perUser, REFCLSID clsid, const char* progId
     content +=
         std::string("ThreadingModel=") + (threadingModel ? threadingModel : "Apartment") + "\n";
     if (!MakeFolders(folder)) return HresultFromErrno(errno);
-    // The dot keeps the temporary file out of every lookup.
-    std::string temporary = folder + "." + GuidText(clsid) + ".XXXXXX";
-    int fd = sys.mkstemps(temporary.data(), 0);
-    if (fd < 0) return HresultFromErrno(errno);
-    bool ok = WriteAll(fd, content) && sys.fchmod(fd, 0644) == 0 && sys.fsync(fd) == 0;
-    int error = errno;
-    if (sys.close(fd) != 0 && ok) {
-      ok = false;
-      error = errno;
+    const std::string path = folder + GuidText(clsid);
+    // A new registration is readable by all, as a registry key is, and never
+    // writable by others: it is made empty (which registers nothing) with
+    // that mode, which SafeWrite keeps as it fills it.
+    int fd = sys.open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    const bool made = fd >= 0;
+    if (made) {
+      const bool ok = sys.fchmod(fd, 0644) == 0;
+      const int error = errno;
+      sys.close(fd);
+      if (!ok) {
+        sys.unlink(path.c_str());
+        return HresultFromErrno(error);
+      }
+    } else if (errno != EEXIST) {
+      return HresultFromErrno(errno);
+    } else {
+      // SafeWrite would write the file that a link leads to.
+      struct stat st;
+      if (sys.lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) return E_ACCESSDENIED;
     }
-    if (ok && sys.rename(temporary.c_str(), (folder + GuidText(clsid)).c_str()) != 0) {
-      ok = false;
-      error = errno;
-    }
-    if (!ok) {
-      sys.unlink(temporary.c_str());
-      return HresultFromErrno(error);
+    SafeWrite write;
+    if (!write.Claim(path.c_str()) || !write.Commit(content.data(), content.size())) {
+      const HRESULT result = HRESULT_FROM_WIN32(GetLastError());
+      if (made) sys.unlink(path.c_str());
+      return result;
     }
     // Files of the same class under another letter case would shadow it.
     for (const std::string& name : ClassFileNames(folder, clsid)) {

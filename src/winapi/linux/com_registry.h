@@ -17,11 +17,14 @@
 extern "C" {
 
 // Writes the registration of `clsid` into the user's folder (`perUser`) or the
-// system's, creating the folder as needed and replacing an older file in one
-// step (temporary file, then rename). `progId` may be null or empty (no
-// ProgID line); `threadingModel` null means "Apartment". S_OK; E_INVALIDARG
-// for a server path that is not absolute or a value with a line break;
-// otherwise the HRESULT of the failing file operation (E_ACCESSDENIED, ...).
+// system's, creating the folder as needed, through SafeWrite: a lookup meets
+// the old registration or the new one. A new file is 0644; one that is there
+// keeps its owner and mode, and one that is a link, no regular file or not
+// writable by the user (by its mode, even for root) is refused. `progId` may
+// be null or empty (no ProgID line); `threadingModel` null means
+// "Apartment". S_OK; E_INVALIDARG for a server path that is not absolute or
+// a value with a line break; otherwise the HRESULT of the failing file
+// operation (E_ACCESSDENIED, ...).
 HRESULT ComRegisterInprocServer(BOOL perUser, REFCLSID clsid, const char* progId,
                                 const char* serverPath, const char* threadingModel);
 

@@ -1,9 +1,14 @@
 // Tests of the Linux layer's COM runtime: apartments, BSTRs, error info and the class registry.
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -16,6 +21,7 @@ namespace {
 namespace fs = std::filesystem;
 
 const CLSID kClass = {0x6B1E3C52, 0x0D4F, 0x4A7B, {0x9E, 0x21, 0x5C, 0x70, 0x3A, 0x88, 0x14, 0xD6}};
+const char kClassFile[] = "{6B1E3C52-0D4F-4A7B-9E21-5C703A8814D6}";
 
 void OnNewThread(const std::function<void()>& body) { std::thread(body).join(); }
 
@@ -135,6 +141,72 @@ TEST_F(ComTest, ClassesAreFoundThroughTheRegistry) {
   EXPECT_EQ(Create(reinterpret_cast<void**>(&object)), CO_E_ERRORINDLL);
   EXPECT_EQ(ComUnregisterInprocServer(FALSE, kClass), S_OK);
   EXPECT_EQ(Create(reinterpret_cast<void**>(&object)), REGDB_E_CLASSNOTREG);
+}
+
+// What a user sees of a file: its bytes, owner, mode and inode, or where it links to.
+std::string FileState(const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return "missing";
+  if (S_ISLNK(st.st_mode)) return "link to " + fs::read_symlink(path).string();
+  if (!S_ISREG(st.st_mode)) return std::to_string(st.st_mode);
+  std::ifstream file(path, std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  return text + std::to_string(st.st_uid) + " " + std::to_string(st.st_mode) + " " +
+         std::to_string(st.st_ino);
+}
+
+// A registration keeps SafeWrite's rules: a link at its name is not followed,
+// and a file that is no regular file, or that the user may not write (by its
+// mode, even as root), is left as it is.
+TEST_F(ComTest, RegistrationsLeaveWhatTheUserMayNotWriteAsItIs) {
+  constexpr uid_t kNobody = 65534;
+  const std::string user = root + "/user/", name = user + kClassFile, victim = root + "/v";
+  const struct {
+    const char* what;
+    std::function<void()> plant;
+    bool asNobody;
+    HRESULT expected;
+  } kCases[] = {
+      {"a link", [&] { fs::create_symlink(victim, name); }, false, E_ACCESSDENIED},
+      {"a FIFO", [&] { mkfifo(name.c_str(), 0644); }, false,
+       HRESULT_FROM_WIN32(ERROR_BAD_FILE_TYPE)},
+      {"a read-only file",
+       [&] {
+         std::ofstream(name) << "old\n";
+         chmod(name.c_str(), 0444);
+       },
+       false, E_ACCESSDENIED},
+      {"root's file in nobody's folder",
+       [&] {
+         std::ofstream(name) << "old\n";
+         chown(user.c_str(), kNobody, kNobody);
+       },
+       true, E_ACCESSDENIED},
+  };
+  chmod(root.c_str(), 0755);
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    if (c.asNobody && geteuid() != 0) continue;  // another user needs root
+    fs::remove_all(user);
+    fs::create_directories(user);
+    std::ofstream(victim) << "victim\n";
+    c.plant();
+    const std::string before = FileState(name) + FileState(victim);
+    // In a child, which may become nobody; its exit code tells the result.
+    const pid_t child = fork();
+    if (child == 0) {
+      const bool become = !c.asNobody || (setgroups(0, nullptr) == 0 && setgid(kNobody) == 0 &&
+                                          setuid(kNobody) == 0);
+      _exit(become && ComRegisterInprocServer(TRUE, kClass, "Tickwright.Test", missing.c_str(),
+                                              nullptr) == c.expected
+                ? 0
+                : 1);
+    }
+    int status = -1;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(0, status) << "not " << c.expected;
+    EXPECT_EQ(FileState(name) + FileState(victim), before);
+  }
 }
 
 TEST(ComRegistryFolderTest, FollowsXdgConfigHomeElseHome) {
