@@ -1,6 +1,7 @@
 """Each system call of a run failing in turn (the fault probe), and real limits of the machine."""
 
 import os
+import resource
 import shutil
 import subprocess
 import unittest
@@ -296,6 +297,23 @@ class Limits(ToolTestCase):
                 self.assertEqual(header(number), self.read("sub/real.h"))
                 self.assertEqual((sorted(links), ["real.h"]), (
                     [n for n in self.listing() if n != "sub"], os.listdir(self.path("sub"))))
+
+    def test_memory_that_runs_out_before_the_run_begins_ends_in_its_report(self):
+        if os.environ.get("TICKWRIGHT_SANITIZED"):
+            self.skipTest("the sanitizers need more address space than the limits below")
+        # Twelve arguments of 131 KB under address-space limits from too small to start the
+        # program at all to enough for the whole command line: never a death by a signal.
+        arguments, reported = ["x" * 131000] * 12, 0
+        for kib in range(5000, 12001, 500):
+            result = self.run_tool("/nologo", *arguments, preexec_fn=lambda kib=kib: (
+                resource.setrlimit(resource.RLIMIT_AS, (kib * 1024, kib * 1024))))
+            with self.subTest(kib=kib):
+                # 127: the loader could not map the C library (the program never started).
+                self.assertIn(result.code, (1, 5, 127), result.err)
+                if result.code == 5:
+                    self.assertEqual(b"Error\nNot enough memory\n", result.err)
+                    reported += 1
+        self.assertTrue(reported, "no limit made the command line run out of memory")
 
     def test_a_header_of_4_gib_is_too_large(self):
         size = 4 * 2**30 + 10
