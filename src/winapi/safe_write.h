@@ -21,11 +21,11 @@
 //      anew. Anything else there (a link, a FIFO, a folder, another user's
 //      file, a file with a second name, the user's own text) is never opened
 //      for writing, followed or removed: the run then writes in place.
-//    - on Linux also a lock on the existing file itself, which every name of
-//      it shares (hard links and bind mounts too) and which needs no right
-//      to write it. This process's own opens of the file through the layer
-//      pass it; every other run and every other open through the layer is
-//      refused.
+//    - a lock on the existing file itself, which every name of it shares
+//      (hard links, and bind mounts on Linux) and which needs no right to
+//      write it. On Linux this process's own opens of the file through the
+//      layer pass it, and every other open through the layer is refused; on
+//      Windows it keeps out other runs only.
 //    A claim that another run holds fails at once with
 //    ERROR_SHARING_VIOLATION. The claim lasts until the object ends; a claim
 //    file that was not put in place is removed then, while still held.
@@ -155,7 +155,7 @@ class SafeWrite {
   OwnText ownText_ = nullptr;
   ScopedFile claim_;   // the claim file, held until the object ends
   ScopedFile stale_;   // a stale claim taken over, held so that no run takes it too
-  ScopedFile lock_;    // Linux: the target's own lock
+  ScopedLock lock_;    // the target's own lock
   ScopedFile folder_;  // Linux: the target's folder, flushed after a rename
   ScopedFile target_;  // in place: the target, open from Prepare to Commit
   std::string text_;   // the new text; in place, padded to the old length

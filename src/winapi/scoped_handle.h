@@ -51,6 +51,19 @@ struct Win32HandleTraits {
   }
 };
 using ScopedFile = ScopedHandle<Win32HandleTraits>;
+
+// A mutex that this thread owns: given up, then closed.
+struct OwnedMutexTraits {
+  using Handle = HANDLE;
+  static inline const Handle kInvalid = nullptr;
+  static void Close(Handle mutex) {
+    const DWORD saved = GetLastError();
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+    SetLastError(saved);
+  }
+};
+using ScopedLock = ScopedHandle<OwnedMutexTraits>;
 #else
 struct FdTraits {
   using Handle = int;
@@ -62,4 +75,5 @@ struct FdTraits {
   }
 };
 using ScopedFile = ScopedHandle<FdTraits>;
+using ScopedLock = ScopedFile;  // a descriptor that holds an flock()
 #endif

@@ -1,12 +1,9 @@
 // SafeWrite's primitives on Windows (the steps are in winapi/safe_write.cpp,
 // the contract in winapi/safe_write.h). Where Windows differs from Linux:
-// - Share modes hold against every program. The target's own lock is a
-//   lock on one byte far beyond any end of file, taken through a handle
-//   that shares everything, so that it keeps other runs out (through every
-//   name, hard links too) without keeping anybody from reading or writing
-//   the text. Windows renames over no file that a handle holds: the lock is
-//   let go just before the rename, while the claim file still keeps other
-//   runs out.
+// - Share modes hold against every program, and a handle that the lock
+//   kept open would keep the run's own reader out (it shares nothing). The
+//   target's own lock is therefore a named mutex of the session, named
+//   after the file's volume and index, which all its names share.
 // - Names are not resolved (links are rare and the rename would replace a
 //   link by a file); every spelling of one path names one claim file, since
 //   file names ignore letter case.
@@ -31,8 +28,6 @@ constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM 
 constexpr DWORD kHeldTargetWaitMs = 2000;
 constexpr DWORD kHeldTargetRetryMs = 10;
 constexpr DWORD kMaxStaleClaim = 1 << 20;
-// The byte that the target's lock covers: no file reaches it.
-constexpr DWORD kLockOffsetHigh = 0x40000000;
 
 bool IsMissing(DWORD code) { return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND; }
 
@@ -110,21 +105,30 @@ bool SafeWrite::ResolveTarget(const char* target) {
 }
 
 bool SafeWrite::LockTarget() {
-  HANDLE file = CreateFileA(file_.c_str(), GENERIC_READ,
+  // Opened for its attributes alone, which no share mode refuses.
+  HANDLE file = CreateFileA(file_.c_str(), FILE_READ_ATTRIBUTES,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  // Absent, held by another program that shares nothing, or no file: the
-  // read or the check says what is wrong.
+  // Absent, or no file: the read or the check says what is wrong.
   if (file == INVALID_HANDLE_VALUE) return true;
-  ScopedFile held(file);
-  if (GetFileType(file) != FILE_TYPE_DISK) return true;
-  OVERLAPPED at = {};
-  at.OffsetHigh = kLockOffsetHigh;
-  if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
-    if (GetLastError() == ERROR_LOCK_VIOLATION) SetLastError(ERROR_SHARING_VIOLATION);
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool known = GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info);
+  CloseHandle(file);
+  if (!known) return true;
+  char name[64];
+  wsprintfA(name, "Local\\Tickwright.%08lX.%08lX%08lX", info.dwVolumeSerialNumber,
+            info.nFileIndexHigh, info.nFileIndexLow);
+  ScopedLock mutex(CreateMutexA(nullptr, FALSE, name));
+  if (!mutex) return false;
+  const DWORD waited = WaitForSingleObject(mutex.Get(), 0);
+  if (waited == WAIT_TIMEOUT) {
+    CloseHandle(mutex.Release());  // not ours to give up
+    SetLastError(ERROR_SHARING_VIOLATION);
     return false;
   }
-  lock_ = std::move(held);
+  // Abandoned: a run that was killed holding it; it is ours now.
+  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return false;
+  lock_ = std::move(mutex);
   return true;
 }
 
@@ -227,8 +231,6 @@ bool SafeWrite::FillClaimFile() {
 bool SafeWrite::MoveClaimFile() {
   DWORD flags = MOVEFILE_WRITE_THROUGH;
   if (exists_) flags |= MOVEFILE_REPLACE_EXISTING;
-  // The claim file keeps other runs out from here on.
-  lock_.Reset();
   // A holder that is another run of ours lets go at once, refused the claim
   // that this run holds.
   for (DWORD waited = 0;; waited += kHeldTargetRetryMs) {
