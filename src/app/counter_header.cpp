@@ -49,7 +49,7 @@ void UpdateBuildNumber(CounterOptions& options) {
   // Claimed before it is read: from here to the end of the run no other run
   // reads or writes the header, through any of its names.
   ClFileReplacement header;
-  header.Claim(options.headerFile);
+  header.Claim(options.headerFile, IsHeaderText);
 
   bool numberRead = false;
   ClFile reader;
@@ -75,8 +75,13 @@ void UpdateBuildNumber(CounterOptions& options) {
   if (options.makeBatFile) PrepareSideFile(SideFile::kBatch, options, batch);
   if (options.makeEnvFile) PrepareSideFile(SideFile::kEnvironment, options, environment);
 
+  // Every text written and flushed (or its room taken) before the first
+  // file changes: a side file on a full disk leaves the header as it was.
   const ClString text = FormatHeaderText(number, options.headerFile, options.buildName);
-  header.Commit(text.GetText(), text.GetLength());
-  if (options.makeBatFile) WriteSideFile(SideFile::kBatch, options, batch, number);
-  if (options.makeEnvFile) WriteSideFile(SideFile::kEnvironment, options, environment, number);
+  header.Prepare(text.GetText(), text.GetLength());
+  if (options.makeBatFile) PrepareSideFileText(SideFile::kBatch, options, batch, number);
+  if (options.makeEnvFile) PrepareSideFileText(SideFile::kEnvironment, options, environment, number);
+  header.Commit();
+  if (options.makeBatFile) batch.Commit();
+  if (options.makeEnvFile) environment.Commit();
 }

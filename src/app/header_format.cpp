@@ -1,6 +1,8 @@
 // Parsing the counter header's first line and formatting its text.
 #include "app/header_format.h"
 
+#include <vector>
+
 #include "base/string_range.h"
 #include "errors/exception.h"
 #include "errors/resource_strings.h"
@@ -14,6 +16,15 @@ const char* Find(const ClStringRange& range, char c) {
 }
 
 bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// What a "%s" of the templates stands for: a name, which holds no line
+// break or double quote.
+bool IsNameCharacter(char c) { return c != '\r' && c != '\n' && c != '"' && c != '\0'; }
+
+// Longer than any text of ours, however long its names.
+constexpr size_t kMaxOwnText = 64 * 1024;
 
 }  // namespace
 
@@ -72,4 +83,34 @@ ClString FormatHeaderText(DWORD number, const ClString& headerFile, const ClStri
   const unsigned high = number >> 16;
   return ClString(IDS_HEADER_TEMPLATE, value, ownName, macro, value, macro, value, macro, low,
                   macro, high, macro, low, macro, high);
+}
+
+bool IsStartOfOwnText(UINT templateId, const char* data, size_t size) {
+  if (size > kMaxOwnText) return false;
+  ClString textTemplate;
+  LoadResString(textTemplate, templateId);
+  // reached[j]: the template so far can give data[0, j).
+  std::vector<char> reached(size + 1), next(size + 1);
+  reached[0] = true;
+  for (const char* t = textTemplate.GetText(); *t;) {
+    if (reached[size]) return true;  // all of it, part way through the template
+    if (t[0] == '%' && (t[1] == 'u' || t[1] == 's')) {
+      // One or more characters of the kind.
+      const auto fits = t[1] == 'u' ? IsDigit : IsNameCharacter;
+      bool run = false;
+      next[0] = false;
+      for (size_t k = 0; k < size; ++k) next[k + 1] = run = fits(data[k]) && (reached[k] || run);
+      t += 2;
+    } else {
+      const char c = *t++;
+      next[0] = false;
+      for (size_t k = 0; k < size; ++k) next[k + 1] = reached[k] && data[k] == c;
+    }
+    reached.swap(next);
+  }
+  return reached[size];
+}
+
+bool IsHeaderText(const char* data, size_t size) {
+  return IsStartOfOwnText(IDS_HEADER_TEMPLATE, data, size);
 }

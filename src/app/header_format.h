@@ -23,3 +23,11 @@ bool ScanUnsigned(const char* text, DWORD& value);
 // The header's whole text for `number`, naming the header's own file (the
 // part of `headerFile` after its last separator) in its #include comment.
 ClString FormatHeaderText(DWORD number, const ClString& headerFile, const ClString& buildName);
+
+// Whether `size` bytes are the start of a text that this program writes
+// from the string table's template `templateId` (the header's, the batch
+// file's or the environment file's), for any number, name and build name:
+// how a stale claim file of a killed run is told from a file of the user's.
+bool IsStartOfOwnText(UINT templateId, const char* data, size_t size);
+// IsStartOfOwnText for the header's template.
+bool IsHeaderText(const char* data, size_t size);

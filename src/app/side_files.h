@@ -11,10 +11,11 @@ enum class SideFile { kBatch, kEnvironment };
 
 // Completes the file's name in `options` (default: the header's name; its
 // extension forced to "bat" or "env", so that it never names the header),
-// makes it writable (read-only flow), claims it in `file` and checks that it
+// claims it in `file`, makes it writable (read-only flow) and checks that it
 // can be written: all before the header is written. Throws whatever refuses
 // it.
 void PrepareSideFile(SideFile which, CounterOptions& options, ClFileReplacement& file);
-// Writes the prepared file whole.
-void WriteSideFile(SideFile which, const CounterOptions& options, ClFileReplacement& file,
-                   DWORD number);
+// Readies the file's text for `number` (ClFileReplacement::Prepare); the
+// caller commits it once every file of the run is ready.
+void PrepareSideFileText(SideFile which, const CounterOptions& options, ClFileReplacement& file,
+                         DWORD number);

@@ -21,15 +21,19 @@ void ClFileReplacement::Throw() {
   }
 }
 
-void ClFileReplacement::Claim(const ClString& target) {
+void ClFileReplacement::Claim(const ClString& target, SafeWrite::OwnText ownText) {
   target_ = target;
-  if (!write_.Claim(target.GetText())) Throw();
+  if (!write_.Claim(target.GetText(), ownText)) Throw();
 }
 
 void ClFileReplacement::Check() {
   if (!write_.Check()) Throw();
 }
 
-void ClFileReplacement::Commit(const void* data, DWORD size) {
-  if (!write_.Commit(data, size)) Throw();
+void ClFileReplacement::Prepare(const void* data, DWORD size) {
+  if (!write_.Prepare(data, size)) Throw();
+}
+
+void ClFileReplacement::Commit() {
+  if (!write_.Commit()) Throw();
 }

@@ -1,5 +1,6 @@
 """/c against databases of our SourceSafe server (TWSS_ADMIN, TWSS_SERVER), also under Wine."""
 
+import fcntl
 import os
 import re
 import stat
@@ -9,8 +10,8 @@ from unittest import mock
 
 import test_write_attacks
 import wine
-from harness import (BANNER, ToolTestCase, batch, build_line, header, launcher, on_windows,
-                     shown)
+from harness import (BANNER, CANNOT_OPEN, ToolTestCase, batch, build_line, file_error, header,
+                     launcher, on_windows, shown)
 
 CHECKING_OUT = shown(b"Build count file is read only. Trying to check it out...\r\n")
 BATCH_CHECKING_OUT = shown(b"Batch file is read only. Trying to check it out...\r\n")
@@ -23,6 +24,7 @@ BATCH_NOT_IN_CURRENT = shown(b"Warning! Cannot find batch file in current VSS pr
                              b"Continue with full VSS database search...\r\n")
 OK = shown(b"OK\r\n")
 CANNOT_CONNECT = b"Error! Cannot connect to Visual Source Safe."
+NOBODY = 65534
 
 
 def current_project(path):
@@ -166,6 +168,38 @@ class CheckOut(ToolTestCase):
         out, _ = self.failing_run("app", CANNOT_CONNECT, no_ssdir.encode(), b"Component Error",
                                   b"0x8004D74B")
         self.assertEqual(build_line(42) + CHECKING_OUT, out)
+
+    def test_a_run_waiting_for_its_check_out_keeps_every_other_run_out(self):
+        # nobody's runs, the header read-only to them and no claim file possible: while the
+        # first waits for the database in its check-out, its number printed, a second run is
+        # refused before it reads, so that no two runs count the same number.
+        if on_windows() or os.geteuid() != 0:
+            self.skipTest("another user's runs: Linux, as root")
+        self.add_header("app")
+        os.mkdir(self.path("app/Tickwright.h.TMP"))
+        for folder, names, files in os.walk(self.folder):
+            for name in [folder] + [os.path.join(folder, n) for n in names + files]:
+                os.chown(name, NOBODY, NOBODY)
+        nobody = ["setpriv", f"--reuid={NOBODY}", f"--regid={NOBODY}", "--clear-groups"]
+        with open(self.path("db/lock"), "rb") as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            first = subprocess.Popen(nobody + self.command("/nologo", "/c"), cwd=self.path("app"),
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE)
+            out = b""
+            while not out.endswith(CHECKING_OUT):
+                chunk = first.stdout.read1(4096)
+                if not chunk:
+                    self.fail(out + first.communicate()[1])
+                out += chunk
+            second = self.run_tool("/nologo", cwd=self.path("app"),
+                                   preexec_fn=lambda: (os.setgid(NOBODY), os.setuid(NOBODY)))
+        out += first.communicate(timeout=30)[0]
+        self.assertEqual((5, b""), (second.code, second.out))
+        self.assertReported(second, file_error(CANNOT_OPEN, "Tickwright.h", 32))
+        self.assertEqual((0, build_line(42) + CHECKING_OUT + current_project("$/app") + OK),
+                         (first.returncode, out))
+        self.assertEqual(header(42), self.read("app/Tickwright.h"))
 
     def test_a_writable_header_under_c_never_contacts_the_server(self):
         self.add_header("app")

@@ -1,6 +1,7 @@
 """Each system call of a run failing in turn (the fault probe), and real limits of the machine."""
 
 import os
+import resource
 import shutil
 import subprocess
 import unittest
@@ -98,8 +99,11 @@ class EachCallFails(ProbeTestCase):
                                         + list(planted)),
                                  sorted(os.listdir(self.path(folder))), "a file left behind")
                 # A line to the console that fails goes to the window fallback: the build stands.
+                # Without the mount table or the folder open, a file is rewritten in place.
                 if (call.names[0].startswith(("pipe:", "socket:", "/dev/"))
-                        or (result.code == 0 and call.kind not in KINDS)):
+                        or (result.code == 0 and (call.kind not in KINDS
+                                                  or call.names[0].endswith("/mountinfo")
+                                                  or call.names[0] == "."))):
                     self.assertEqual((0, new), (result.code, now), result.err)
                     continue
                 self.assertEqual(5, result.code, result.err)
@@ -136,6 +140,35 @@ class EachCallFails(ProbeTestCase):
                          ((None, None), (header(1), batch(1)))]:
             self.check_each_call(["/nologo", "/b"], lambda old=old: prepare(old), new,
                                  planted=planted)
+
+    def test_a_kill_at_any_call_leaves_each_file_whole_and_the_next_run_counts_on(self):
+        # Old texts longer than the new ones: in place, the new text is padded to the old
+        # length before the cut, so a kill there leaves it followed by blank lines.
+        old = (header(41, name="A_LONGER_BUILD_NUMBER"), batch(41, name="A_LONGER_BUILD_NUMBER"))
+        new = (header(42), batch(42))
+        for planted in ((), tuple(name + ".TMP" for name in NAMES)):
+            with self.subTest(in_place=bool(planted)):
+                self.setUp()
+                for name in planted:
+                    os.mkdir(self.path(name))
+                for name, text in zip(NAMES, old):
+                    self.write(name, text)
+                _, calls = self.logged_run(["/nologo", "/b"], "", {})
+                for call in calls:
+                    for name, text in zip(NAMES, old):
+                        self.write(name, text)
+                    result = self.run_tool("/nologo", "/b", env={
+                        "TICKWRIGHT_FAIL_CALL": f"{call.kind}:{call.ordinal}:KILL"})
+                    self.assertEqual(-9, result.code, call)
+                    now = [self.read(name) for name in NAMES]
+                    for text, was, will in zip(now, old, new):
+                        self.assertIn(text, (was, will, will.ljust(len(was), b"\n")), call)
+                    # Whatever the kill left, the next run counts on from it and leaves no
+                    # claim file behind.
+                    counted = 42 if now[0] == old[0] else 43
+                    result = self.run_tool("/nologo", "/b", "Tickwright.h", "A_LONGER_BUILD_NUMBER")
+                    self.assertEqual((0, build_line(counted)), (result.code, result.out), call)
+                    self.assertEqual(sorted(NAMES + planted), self.listing(), call)
 
     def test_a_run_with_c_and_b_against_a_database(self):
         env = self.make_database()
@@ -216,16 +249,21 @@ class Limits(ToolTestCase):
         with open(self.path("full/filler"), "wb", buffering=0) as f, self.assertRaises(OSError):
             while True:
                 f.write(b"\0" * 4096)
+        self.write("Tickwright.h", header(41))
         # No room for a second copy: the same length fits in place; a text that needs
-        # another page fails before any byte changes.
-        for name, code, number, text in [("BUILD_NUMBER", 0, 42, header(42)),
-                                         ("N" * 800, 5, 43, header(42))]:
-            with self.subTest(longer=code != 0):
-                result = self.run_tool("/nologo", "full/Tickwright.h", name)
+        # another page fails before any byte changes, and a batch file that does not fit
+        # fails before the header elsewhere moves.
+        for args, failed, code, number in [
+                (["full/Tickwright.h", "BUILD_NUMBER"], None, 0, 42),
+                (["full/Tickwright.h", "N" * 800], "full/Tickwright.h", 5, 43),
+                (["Tickwright.h", "N" * 3000, "/b:full/x"], "full/x.bat", 5, 42)]:
+            with self.subTest(failed=failed):
+                result = self.run_tool("/nologo", *args)
                 self.assertEqual((code, build_line(number)), (result.code, result.out))
-                if code:
-                    self.assertReported(result, file_error(WRITE_ERROR, "full/Tickwright.h", 112))
-                self.assertEqual(text, self.read("full/Tickwright.h"))
+                if failed:
+                    self.assertReported(result, file_error(WRITE_ERROR, failed, 112))
+                self.assertEqual(header(42), self.read("full/Tickwright.h"))
+                self.assertEqual(header(41), self.read("Tickwright.h"))
                 self.assertEqual(["Tickwright.h", "filler"], sorted(os.listdir(self.path("full"))))
 
     def test_a_header_or_batch_file_that_is_a_folder(self):
@@ -259,6 +297,23 @@ class Limits(ToolTestCase):
                 self.assertEqual(header(number), self.read("sub/real.h"))
                 self.assertEqual((sorted(links), ["real.h"]), (
                     [n for n in self.listing() if n != "sub"], os.listdir(self.path("sub"))))
+
+    def test_memory_that_runs_out_before_the_run_begins_ends_in_its_report(self):
+        if os.environ.get("TICKWRIGHT_SANITIZED"):
+            self.skipTest("the sanitizers need more address space than the limits below")
+        # Twelve arguments of 131 KB under address-space limits from too small to start the
+        # program at all to enough for the whole command line: never a death by a signal.
+        arguments, reported = ["x" * 131000] * 12, 0
+        for kib in range(5000, 12001, 500):
+            result = self.run_tool("/nologo", *arguments, preexec_fn=lambda kib=kib: (
+                resource.setrlimit(resource.RLIMIT_AS, (kib * 1024, kib * 1024))))
+            with self.subTest(kib=kib):
+                # 127: the loader could not map the C library (the program never started).
+                self.assertIn(result.code, (1, 5, 127), result.err)
+                if result.code == 5:
+                    self.assertEqual(b"Error\nNot enough memory\n", result.err)
+                    reported += 1
+        self.assertTrue(reported, "no limit made the command line run out of memory")
 
     def test_a_header_of_4_gib_is_too_large(self):
         size = 4 * 2**30 + 10

@@ -4,6 +4,7 @@ with its old text or its new one, its owner and mode, and writes nothing its use
 import os
 import resource
 import stat
+import subprocess
 
 from harness import (CANNOT_OPEN, WRITE_ERROR, ToolTestCase, batch, build_line,
                      file_error, header, on_windows)
@@ -64,6 +65,9 @@ class Attacks(ToolTestCase):
         def others_file(name):
             self.put(name, b"nobody's notes\n", NOBODY, 0o644)
 
+        def own_file(name):  # the running user's: no text the tool writes
+            self.put(name, b"precious\n", 0, 0o644)
+
         def second_name(name):
             os.link(self.path("vault/secret"), self.path(name))
 
@@ -72,6 +76,7 @@ class Attacks(ToolTestCase):
                 (link, "Tickwright.h.TMP", [], 42), (link, "Tickwright.bat.TMP", ["/b"], 42),
                 (fifo, "Tickwright.h.TMP", [], 42), (fifo, "Tickwright.bat.TMP", ["/b"], 42),
                 (others_file, "Tickwright.h.TMP", [], 42), (second_name, "Tickwright.h.TMP", [], 42),
+                (own_file, "Tickwright.h.TMP", [], 42), (own_file, "Tickwright.bat.TMP", ["/b"], 42),
                 (others_file, "Tickwright.h.TMP", ["/i"], None)]:  # no answer: declined
             with self.subTest(plant=plant.__name__, name=name, args=args):
                 self.setUp()
@@ -123,14 +128,18 @@ class Attacks(ToolTestCase):
         def hard_link():
             os.link(self.path("Tickwright.h"), self.path("second.h"))
 
+        def bind_mount():
+            self.write("second.h", b"")
+            self.mount("--bind", self.path("Tickwright.h"), self.path("second.h"))
+
         no_files = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (0, 0))  # noqa: E731
         # (set-up, the run's user and limits, the report of a failure or None, the new number)
         for prepare, preexec, report, number in [
                 (claim_name_is_a_folder, no_files, file_error(WRITE_ERROR, "Tickwright.h", 223), 41),
                 (sticky_folder, as_user(STRANGER), None, 42),
-                (hard_link, None, None, 42)]:
+                (hard_link, None, None, 42), (bind_mount, None, None, 42)]:
             with self.subTest(case=prepare.__name__):
-                if preexec is not None and preexec is not no_files:
+                if (preexec is not None and preexec is not no_files) or prepare is bind_mount:
                     self.need_root()
                 self.setUp()
                 self.put("Tickwright.h", header(41), 0, 0o666)
@@ -143,22 +152,62 @@ class Attacks(ToolTestCase):
                     self.assertReported(result, report)
                 self.assertEqual((header(number),) + old[1:], self.state("Tickwright.h"))
                 self.assertEqual(before, self.listing())
-                if prepare is hard_link:
+                if prepare in (hard_link, bind_mount):
+                    # Both names show each new text, whichever name a run goes through.
                     self.assertEqual(header(42), self.read("second.h"))
+                    result = self.run_tool("/nologo", "second.h")
+                    self.assertEqual((0, build_line(43)), (result.code, result.out), result.err)
+                    self.assertEqual((header(43, file_name="second.h"),) * 2,
+                                     (self.read("Tickwright.h"), self.read("second.h")))
 
-    def test_special_files_and_missing_folders_are_refused_before_the_header_moves(self):
-        # (the file that is no file, arguments, the name and code of the report)
-        for name, args, reported, code in [("Tickwright.h", [], "Tickwright.h", 222),
-                                           ("Tickwright.bat", ["/b"], "Tickwright.bat", 222),
-                                           ("Tickwright.env", ["/e"], "Tickwright.env", 222),
-                                           (None, ["/b:missing/x.bat"], "missing/x.bat", 3),
-                                           (None, ["/e:missing/x"], "missing/x.env", 3)]:
-            with self.subTest(reported=reported):
+    def mount(self, *args):
+        done = subprocess.run(["mount", *args], capture_output=True)
+        if done.returncode != 0:
+            self.skipTest("cannot mount here: " + done.stderr.decode(errors="replace"))
+        self.addCleanup(subprocess.run, ["umount", "-l", args[-1]])
+
+    def chattr(self, flag, name):
+        done = subprocess.run(["chattr", flag, self.path(name)], capture_output=True)
+        if done.returncode != 0:
+            self.skipTest("no inode flags here: " + done.stderr.decode(errors="replace"))
+        self.addCleanup(subprocess.run, ["chattr", "-" + flag[1:], self.path(name)])
+
+    def test_files_that_cannot_be_written_are_refused_before_the_header_moves(self):
+        def fifo(name):
+            os.mkfifo(self.path(name))
+
+        def append_only(name):
+            self.write(name, batch(41))
+            self.chattr("+a", name)
+
+        def immutable(name):
+            self.write(name, batch(41))
+            self.chattr("+i", name)
+
+        def link_to_header_claim(name):
+            os.symlink("Tickwright.h.TMP", self.path(name))
+
+        def link_to_env_claim(name):
+            os.symlink("Tickwright.env.TMP", self.path(name))
+
+        # (what is made at a name, the name, arguments, the name and code of the report)
+        for make, name, args, reported, code in [
+                (fifo, "Tickwright.h", [], "Tickwright.h", 222),
+                (fifo, "Tickwright.bat", ["/b"], "Tickwright.bat", 222),
+                (fifo, "Tickwright.env", ["/e"], "Tickwright.env", 222),
+                (None, None, ["/b:missing/x.bat"], "missing/x.bat", 3),
+                (None, None, ["/e:missing/x"], "missing/x.env", 3),
+                (append_only, "Tickwright.bat", ["/b"], "Tickwright.bat", 5),
+                (immutable, "Tickwright.env", ["/e"], "Tickwright.env", 5),
+                # A side file that leads to a claim file of the run.
+                (link_to_header_claim, "Tickwright.bat", ["/b"], "Tickwright.bat", 32),
+                (link_to_env_claim, "Tickwright.bat", ["/b", "/e"], "Tickwright.bat", 5)]:
+            with self.subTest(make=make and make.__name__, reported=reported):
                 self.setUp()
                 if name != "Tickwright.h":
                     self.write("Tickwright.h", header(41))
-                if name:
-                    os.mkfifo(self.path(name))
+                if make:
+                    make(name)
                 before = self.listing()
                 result = self.run_tool("/nologo", *args, timeout=20)
                 self.assertEqual(5, result.code, result.err)

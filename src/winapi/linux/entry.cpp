@@ -7,7 +7,9 @@
 #include "winapi/linux/handles.h"
 
 // argv was taken before main ran (see GetCommandLineA); WinMain gets the
-// same line that GetCommandLineA returns, without the program name.
+// same line that GetCommandLineA returns, without the program name. Where
+// memory runs out before that line is built, WinMain gets an empty one: the
+// run flow reads the line itself, under the handler that reports it.
 int main(int, char**) {
   ReserveStandardHandles();
   // A write to a pipe without a reader, or beyond the file size limit, fails
@@ -21,7 +23,12 @@ int main(int, char**) {
   // a terminal whose foreground belongs to another job).
   signal(SIGTTOU, SIG_IGN);
   signal(SIGTTIN, SIG_IGN);
-  LPSTR line = GetCommandLineA();
-  return WinMain(GetModuleHandleA(nullptr), nullptr, line + CommandLineTailOffset(line),
-                 SW_SHOWDEFAULT);
+  static char noLine[] = "";
+  LPSTR tail = noLine;
+  try {
+    LPSTR line = GetCommandLineA();
+    tail = line + CommandLineTailOffset(line);
+  } catch (...) {
+  }
+  return WinMain(GetModuleHandleA(nullptr), nullptr, tail, SW_SHOWDEFAULT);
 }

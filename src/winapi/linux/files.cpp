@@ -43,6 +43,7 @@
 #include "winapi/linux/last_error.h"
 #include "winapi/linux/syscalls.h"
 #include "winapi/linux/terminal.h"
+#include "winapi/safe_write.h"
 
 namespace {
 
@@ -107,10 +108,12 @@ enum class LockResult { kLocked, kBusy, kNameChanged, kFailed };
 
 // Locks the regular file open on `fd` (described by `st`) without waiting,
 // then checks that `name` still leads to it: a file renamed over the name
-// after our open leaves our lock on a file that nobody will open again.
+// after our open leaves our lock on a file that nobody will open again. A
+// file that this process has claimed to rewrite is locked already.
 // kFailed leaves errno set.
 LockResult LockByName(int fd, const struct stat& st, const char* name, int kind) {
-  if (RetryOnInterrupt([&] { return sys.flock(fd, kind | LOCK_NB); }) != 0)
+  if (!SafeWrite::LocksFile(st) &&
+      RetryOnInterrupt([&] { return sys.flock(fd, kind | LOCK_NB); }) != 0)
     return errno == EWOULDBLOCK ? LockResult::kBusy : LockResult::kFailed;
   struct stat current;
   if (sys.stat(name, &current) != 0 || !SameFile(st, current)) return LockResult::kNameChanged;

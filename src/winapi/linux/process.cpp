@@ -48,11 +48,21 @@ std::vector<std::string>& UncarriedArguments() {
 }
 
 // glibc passes the program's arguments to .init_array functions, so the layer
-// has them without main's help. The line is built at once: later code (a test
-// framework, say) may rearrange argv in place. Should a constructor ask for
-// the command line before this ran, it is read from /proc instead.
+// has them without main's help. Only the list of pointers is copied then
+// (later code, a test framework say, may rearrange argv in place); the line
+// is built on first need, where running out of memory is reported like any
+// other failure. Should that list be missing, the line is read from /proc.
+struct CapturedArguments {
+  int count = 0;
+  char** values = nullptr;
+} capturedArguments;
+
 void CaptureArguments(int argc, char** argv, char**) {
-  if (argv) CapturedLine() = BuildCommandLine(argc, argv, &UncarriedArguments());
+  if (!argv || argc <= 0) return;
+  auto** copy = static_cast<char**>(malloc(sizeof(char*) * static_cast<size_t>(argc)));
+  if (!copy) return;
+  memcpy(copy, argv, sizeof(char*) * static_cast<size_t>(argc));
+  capturedArguments = {argc, copy};
 }
 [[gnu::used, gnu::section(".init_array")]] void (*captureArguments)(int, char**,
                                                                     char**) = CaptureArguments;
@@ -269,7 +279,6 @@ std::string CommandLineFromProc() {
   }
   std::vector<const char*> argv;
   for (const std::string& element : elements) argv.push_back(element.c_str());
-  UncarriedArguments().clear();
   return BuildCommandLine(static_cast<int>(argv.size()), argv.data(), &UncarriedArguments());
 }
 
@@ -505,7 +514,13 @@ size_t CommandLineTailOffset(const char* line) {
 
 LPSTR WINAPI GetCommandLineA() {
   std::string& line = CapturedLine();
-  if (line.empty()) line = CommandLineFromProc();
+  if (line.empty()) {
+    UncarriedArguments().clear();
+    line = capturedArguments.values
+               ? BuildCommandLine(capturedArguments.count, capturedArguments.values,
+                                  &UncarriedArguments())
+               : CommandLineFromProc();
+  }
   return line.data();
 }
 

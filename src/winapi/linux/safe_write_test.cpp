@@ -104,7 +104,7 @@ TEST_F(SafeWriteTest, EachFailingCallLeavesTheOldTextOrTheNewOne) {
   }
   noRoom.fallocate = Failing<ENOSPC>;
   halfWritten.pwrite = [](int fd, const void* data, size_t size, off_t at) -> ssize_t {
-    if (at == 0 && size == strlen(kNew) && !memcmp(data, kNew, size)) {
+    if (at == 0 && size >= strlen(kNew) && !memcmp(data, kNew, strlen(kNew))) {
       realSyscalls.pwrite(fd, data, partial, at);
       return Failing<EIO>();
     }
@@ -127,7 +127,7 @@ TEST_F(SafeWriteTest, EachFailingCallLeavesTheOldTextOrTheNewOne) {
       {"in place, no room", noRoom, true, ERROR_DISK_FULL, false},
       {"in place, half written", halfWritten, false, ERROR_IO_DEVICE, false},
       {"in place, not cut", notCut, false, ERROR_IO_DEVICE, false},
-      {"in place, not flushed", unflushed, false, ERROR_IO_DEVICE, true},
+      {"in place, not flushed", unflushed, false, ERROR_IO_DEVICE, false},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -145,6 +145,37 @@ TEST_F(SafeWriteTest, EachFailingCallLeavesTheOldTextOrTheNewOne) {
     stat(target_.c_str(), &st);
     EXPECT_EQ(kMode, st.st_mode & 07777);
   }
+}
+
+// Whatever the umask, nobody else can open the claim file before it holds
+// the whole text; and a descriptor that somebody kept to a stale claim file
+// never reaches the new text.
+TEST_F(SafeWriteTest, TheClaimFileIsNobodyElsesBeforeItIsFull) {
+  const mode_t umaskWas = umask(0);
+  auto mode = [&](const std::string& name) {
+    struct stat st = {};
+    stat(Path(name).c_str(), &st);
+    return st.st_mode & 07777;
+  };
+  {
+    SafeWrite write;
+    ASSERT_TRUE(write.Claim(target_.c_str()));
+    EXPECT_EQ(0600u, mode("a.h.TMP"));
+    ASSERT_TRUE(write.Prepare(kNew, strlen(kNew)));
+    EXPECT_EQ(kNew, Get("a.h.TMP"));
+    EXPECT_EQ(kMode, mode("a.h.TMP"));
+    ASSERT_TRUE(write.Commit());
+  }
+  Put("a.h.TMP", "");  // left by a killed run, and opened by somebody meanwhile
+  const int kept = open(Path("a.h.TMP").c_str(), O_WRONLY);
+  ASSERT_GE(kept, 0);
+  EXPECT_EQ(ERROR_SUCCESS, Write());
+  EXPECT_EQ(5, pwrite(kept, "evil!", 5, 0));
+  close(kept);
+  umask(umaskWas);
+  EXPECT_EQ(kNew, Get("a.h"));
+  EXPECT_EQ(kMode, mode("a.h"));
+  EXPECT_EQ(std::vector<std::string>{"a.h"}, Names());
 }
 
 }  // namespace

@@ -4,21 +4,26 @@
 // environment variables drive it:
 //
 //   TICKWRIGHT_FAIL_CALL=kind:n[:errno]  the n-th call (from 1) of that kind
-//       fails with that errno (a name below, default EIO) and does nothing.
+//       fails with that errno (a name below, default EIO) and does nothing;
+//       with KILL in place of the errno the process is killed (SIGKILL)
+//       just before the call.
 //   TICKWRIGHT_CALL_LOG=path  every call is appended to `path` as one line
 //       "kind<TAB>n<TAB>name[<TAB>second name]", a descriptor named by the
 //       file it is open on.
 //
 // Kinds group the table's entries: open (open, mkstemps), read (read,
-// pread), write (write, pwrite), flush (fsync), rename (rename, renameat2),
-// stat (stat, lstat, fstat, faccessat, getxattr), chmod (chmod, fchmod), lock
-// (flock, lockRange), and truncate, chown, unlink, close, readlink, getcwd,
-// fadvise, allocate (fallocate).
+// pread), write (write, pwrite), flush (fsync),
+// rename (rename, renameat2, link), stat (stat, lstat, fstat, faccessat,
+// getxattr, the inode flags, the umask, which never fails), chmod (chmod,
+// fchmod), lock (flock, lockRange), control (fcntl), limit (getrlimit), and
+// truncate, chown, unlink, close, readlink, getcwd, fadvise, allocate
+// (fallocate).
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <string>
@@ -44,19 +49,25 @@ enum Kind {
   kGetcwd,
   kFadvise,
   kAllocate,
+  kControl,
+  kLimit,
   kKindCount
 };
 
 const char* const kKindNames[kKindCount] = {
     "open",     "read",  "write",  "flush", "rename",   "stat",   "chmod",   "lock",
-    "truncate", "chown", "unlink", "close", "readlink", "getcwd", "fadvise", "allocate"};
+    "truncate", "chown", "unlink", "close", "readlink", "getcwd", "fadvise", "allocate",
+    "control",  "limit"};
+
+constexpr int kKill = -1;  // not an errno: the process is killed
 
 struct ErrnoName {
   const char* name;
   int value;
 };
 const ErrnoName kErrnos[] = {
-    {"EIO", EIO}, {"ENOSPC", ENOSPC}, {"EXDEV", EXDEV}, {"EACCES", EACCES}, {"EPERM", EPERM}};
+    {"EIO", EIO},     {"ENOSPC", ENOSPC}, {"EXDEV", EXDEV},
+    {"EACCES", EACCES}, {"EPERM", EPERM},   {"KILL", kKill}};
 
 int failKind = -1;
 unsigned failOrdinal = 0;
@@ -90,6 +101,7 @@ bool Fails(Kind kind, const std::string& name, const char* second = nullptr) {
     errno = saved;
   }
   if (kind != failKind || ordinal != failOrdinal) return false;
+  if (failErrno == kKill) ::kill(::getpid(), SIGKILL);
   errno = failErrno;
   return true;
 }
@@ -176,6 +188,22 @@ int LockRange(int fd, int command, struct flock* range) {
 ssize_t Getxattr(const char* path, const char* name, void* value, size_t size) {
   return Fails(kStat, path) ? -1 : realSyscalls.getxattr(path, name, value, size);
 }
+int Fcntl(int fd, int command, int argument) {
+  return FailsOnFd(kControl, fd) ? -1 : realSyscalls.fcntl(fd, command, argument);
+}
+int Getrlimit(int resource, struct rlimit* limit) {
+  return Fails(kLimit, "") ? -1 : realSyscalls.getrlimit(resource, limit);
+}
+int Link(const char* from, const char* to) {
+  return Fails(kRename, from, to) ? -1 : realSyscalls.link(from, to);
+}
+int GetInodeFlags(int fd, int* flags) {
+  return FailsOnFd(kStat, fd) ? -1 : realSyscalls.getInodeFlags(fd, flags);
+}
+mode_t GetUmask() {
+  Fails(kStat, "");
+  return realSyscalls.getUmask();
+}
 
 // Reads TICKWRIGHT_FAIL_CALL; a text that names no kind fails nothing, which
 // the tests notice as a run that did not fail.
@@ -210,7 +238,8 @@ struct Installer {
     sys = LinuxSyscalls{Open,     Close,     Read,      Write,     Fstat,   Stat,      Lstat,
                         Flock,    Ftruncate, Fsync,     Fchmod,    Chmod,   Rename,    Unlink,
                         Mkstemps, Readlink,  Getcwd,    Fadvise,   Fchown,  Renameat2, Pread,
-                        Pwrite,   Fallocate, Faccessat, LockRange, Getxattr};
+                        Pwrite,   Fallocate, Faccessat, LockRange, Getxattr, Fcntl,
+                        Getrlimit, Link,     GetInodeFlags, GetUmask};
   }
 } installer;
 

@@ -10,6 +10,7 @@
 #include <sys/uio.h>
 
 struct flock;
+struct rlimit;
 
 struct LinuxSyscalls {
   int (*open)(const char* path, int flags, mode_t mode);
@@ -41,6 +42,14 @@ struct LinuxSyscalls {
   // fcntl() with a byte-range lock command (F_OFD_SETLK and the like).
   int (*lockRange)(int fd, int command, struct flock* range);
   ssize_t (*getxattr)(const char* path, const char* name, void* value, size_t size);
+  // fcntl() with an int argument (F_DUPFD_CLOEXEC, F_GETFL, F_SETFL).
+  int (*fcntl)(int fd, int command, int argument);
+  int (*getrlimit)(int resource, struct rlimit* limit);
+  int (*link)(const char* from, const char* to);
+  // The inode flags (FS_IOC_GETFLAGS): append-only, immutable and the like.
+  int (*getInodeFlags)(int fd, int* flags);
+  // The process's umask, left as it was (it cannot fail).
+  mode_t (*getUmask)();
 };
 
 // The table in force. Starts with the real calls.

@@ -1,24 +1,23 @@
-// SafeWrite on Windows (the contract is in winapi/safe_write.h). Where
-// Windows differs from Linux:
-// - Share modes hold against every program, so the target needs no lock of
-//   its own: the caller reads it under its share mode, and the claim file
-//   keeps other runs out from then on.
+// SafeWrite's primitives on Windows (the steps are in winapi/safe_write.cpp,
+// the contract in winapi/safe_write.h). Where Windows differs from Linux:
+// - Share modes hold against every program, and a handle that the lock
+//   kept open would keep the run's own reader out (it shares nothing). The
+//   target's own lock is therefore a named mutex of the session, named
+//   after the file's volume and index, which all its names share.
 // - Names are not resolved (links are rare and the rename would replace a
 //   link by a file); every spelling of one path names one claim file, since
 //   file names ignore letter case.
-// - A stale claim is recognised by being a plain file (no folder, no reparse
-//   point, not read-only) with one link that nobody holds; its owner is not
-//   looked at, since a new file takes its security from its folder anyway.
+// - A new file takes its security from its folder, so the claim file needs
+//   no mode of its own and a stale one's owner is not looked at. A stale
+//   claim is reused: nobody else can hold it, since it is opened sharing
+//   nothing but deletion.
 // - A rename keeps the attributes that matter (hidden, system, archive, not
-//   indexed); ReplaceFile would keep more but is no single step. Windows
-//   renames over no file that a handle holds: another program's handle is
-//   waited for up to 2 s.
-// - Room for an in-place text is taken by setting the end of the file
-//   first, so the old text stands followed by zeros until the new one is
+//   indexed); ReplaceFile would keep more but is no single step. Another
+//   program's handle on the target is waited for up to 2 s.
+// - Room for a longer text in place is taken by appending line feeds, so
+//   that the old text stands followed by blank lines until the new one is
 //   written.
 #include "winapi/safe_write.h"
-
-#include <vector>
 
 namespace {
 
@@ -28,20 +27,17 @@ constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM 
                                   FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 constexpr DWORD kHeldTargetWaitMs = 2000;
 constexpr DWORD kHeldTargetRetryMs = 10;
-
-void CloseKeepingError(HANDLE file) {
-  const DWORD saved = GetLastError();
-  CloseHandle(file);
-  SetLastError(saved);
-}
+constexpr DWORD kMaxStaleClaim = 1 << 20;
 
 bool IsMissing(DWORD code) { return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND; }
+
+bool IsDiskFull(DWORD code) { return code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL; }
 
 // Failures of the claim file that leave the write to the target itself.
 bool LeavesWriteInPlace(DWORD code) {
   return code == ERROR_ACCESS_DENIED || IsMissing(code) || code == ERROR_FILENAME_EXCED_RANGE ||
-         code == ERROR_WRITE_PROTECT || code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL ||
-         code == ERROR_NOT_SAME_DEVICE || code == ERROR_UNABLE_TO_MOVE_REPLACEMENT;
+         code == ERROR_WRITE_PROTECT || IsDiskFull(code) || code == ERROR_NOT_SAME_DEVICE ||
+         code == ERROR_UNABLE_TO_MOVE_REPLACEMENT;
 }
 
 // Whether `name` is a claim file that another run is deleting as it lets go.
@@ -64,19 +60,30 @@ bool SeekTo(HANDLE file, size_t offset) {
   return SetFilePointerEx(file, to, nullptr, FILE_BEGIN) != FALSE;
 }
 
-bool WriteAllAt(HANDLE file, const void* data, size_t size) {
-  if (!SeekTo(file, 0)) return false;
-  const auto* bytes = static_cast<const char*>(data);
+bool WriteAt(HANDLE file, size_t offset, const char* data, size_t size) {
+  if (!SeekTo(file, offset)) return false;
   for (size_t done = 0; done < size;) {
     DWORD written = 0;
     const DWORD chunk = static_cast<DWORD>(size - done > (1u << 30) ? (1u << 30) : size - done);
-    if (!WriteFile(file, bytes + done, chunk, &written, nullptr)) return false;
+    if (!WriteFile(file, data + done, chunk, &written, nullptr)) return false;
     if (written == 0) {
       SetLastError(ERROR_WRITE_FAULT);
       return false;
     }
     done += written;
   }
+  return true;
+}
+
+// Reads the first `data->size()` bytes, or fewer where the file is shorter.
+bool ReadFromStart(HANDLE file, std::vector<char>* data) {
+  DWORD read = 0;
+  if (data->empty()) return true;
+  if (!SeekTo(file, 0) ||
+      !ReadFile(file, data->data(), static_cast<DWORD>(data->size()), &read, nullptr)) {
+    return false;
+  }
+  data->resize(read);
   return true;
 }
 
@@ -89,82 +96,95 @@ std::string FolderOf(const std::string& path) {
 
 }  // namespace
 
-void SafeWrite::Release() {
-  if (claimFile_ != kNoFile) {
-    // Removed while still held: another run cannot come in between.
-    if (!committed_) DeleteFileA(claimName_.c_str());
-    CloseKeepingError(claimFile_);
-    claimFile_ = kNoFile;
-  }
-  checked_ = exists_ = inPlace_ = committed_ = false;
-}
-
-bool SafeWrite::Claim(const char* target) {
-  Release();
-  failedStep_ = Step::kNone;
+bool SafeWrite::ResolveTarget(const char* target) {
   char full[MAX_PATH + 1];
   const DWORD length = GetFullPathNameA(target, sizeof full, full, nullptr);
-  if (length == 0) return Fail(Step::kOpen);
+  if (length == 0) return false;
   file_ = length < sizeof full ? std::string(full, length) : std::string(target);
-  claimName_ = file_ + ".TMP";
+  return true;
+}
 
+bool SafeWrite::LockTarget() {
+  // Opened for its attributes alone, which no share mode refuses.
+  HANDLE file = CreateFileA(file_.c_str(), FILE_READ_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Absent, or no file: the read or the check says what is wrong.
+  if (file == INVALID_HANDLE_VALUE) return true;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool known = GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info);
+  CloseHandle(file);
+  if (!known) return true;
+  char name[64];
+  wsprintfA(name, "Local\\Tickwright.%08lX.%08lX%08lX", info.dwVolumeSerialNumber,
+            info.nFileIndexHigh, info.nFileIndexLow);
+  ScopedLock mutex(CreateMutexA(nullptr, FALSE, name));
+  if (!mutex) return false;
+  const DWORD waited = WaitForSingleObject(mutex.Get(), 0);
+  if (waited == WAIT_TIMEOUT) {
+    CloseHandle(mutex.Release());  // not ours to give up
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return false;
+  }
+  // Abandoned: a run that was killed holding it; it is ours now.
+  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return false;
+  lock_ = std::move(mutex);
+  return true;
+}
+
+bool SafeWrite::TakeClaimFile() {
   HANDLE claim = CreateFileA(claimName_.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE,
                              nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (claim != INVALID_HANDLE_VALUE) {
-    claimFile_ = claim;
+    claim_.Reset(claim);
     return true;
   }
   DWORD code = GetLastError();
-  if (code == ERROR_ACCESS_DENIED && PendingDeletion(claimName_)) return Fail(Step::kOpen);
-  if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) {
-    if (LeavesWriteInPlace(code)) return true;
-    return Fail(Step::kOpen);
-  }
-  // Something is there. Only our own stale claim is taken over.
+  if (code == ERROR_ACCESS_DENIED && PendingDeletion(claimName_)) return false;
+  if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) return LeavesWriteInPlace(code);
+  // Something is there. Only a stale claim of ours is taken over.
   claim = CreateFileA(claimName_.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
                       OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (claim == INVALID_HANDLE_VALUE) {
     code = GetLastError();
     if (code == ERROR_SHARING_VIOLATION ||
         (code == ERROR_ACCESS_DENIED && PendingDeletion(claimName_)))
-      return Fail(Step::kOpen);  // a live run's
-    if (code == ERROR_ACCESS_DENIED || IsMissing(code)) return true;
-    return Fail(Step::kOpen);
+      return false;  // a live run's
+    return code == ERROR_ACCESS_DENIED || IsMissing(code);
   }
+  ScopedFile stale(claim);
   BY_HANDLE_FILE_INFORMATION info;
   const DWORD foreign =
       FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY;
   if (GetFileType(claim) != FILE_TYPE_DISK || !GetFileInformationByHandle(claim, &info) ||
-      (info.dwFileAttributes & foreign) || info.nNumberOfLinks != 1) {
-    CloseHandle(claim);
+      (info.dwFileAttributes & foreign) || info.nNumberOfLinks != 1 || info.nFileSizeHigh != 0 ||
+      info.nFileSizeLow > kMaxStaleClaim) {
     return true;
   }
-  if (!SetEnd(claim, 0)) {
-    CloseKeepingError(claim);
-    return Fail(Step::kOpen);
-  }
-  claimFile_ = claim;
+  std::vector<char> text(info.nFileSizeLow);
+  if (!ReadFromStart(claim, &text)) return false;
+  if (!text.empty() && !(ownText_ && ownText_(text.data(), text.size()))) return true;
+  if (!SetEnd(claim, 0)) return false;
+  claim_ = std::move(stale);
   return true;
 }
 
-bool SafeWrite::Check() {
-  checked_ = false;
+bool SafeWrite::InspectTarget() {
   const DWORD attributes = GetFileAttributesA(file_.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
-    if (!IsMissing(GetLastError())) return Fail(Step::kOpen);
+    if (!IsMissing(GetLastError())) return false;
     const DWORD folder = GetFileAttributesA(FolderOf(file_).c_str());
     if (folder == INVALID_FILE_ATTRIBUTES || !(folder & FILE_ATTRIBUTE_DIRECTORY)) {
       SetLastError(ERROR_PATH_NOT_FOUND);
-      return Fail(Step::kOpen);
+      return false;
     }
-    exists_ = false;
-    inPlace_ = claimFile_ == kNoFile;
-    checked_ = true;
+    exists_ = inPlace_ = false;
+    attributes_ = 0;
     return true;
   }
   if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) {
     SetLastError(ERROR_ACCESS_DENIED);
-    return Fail(Step::kOpen);
+    return false;
   }
   // Opened as the write would open it: the user's rights decide, not those
   // of whoever may rename in the folder.
@@ -174,50 +194,43 @@ bool SafeWrite::Check() {
   bool linked = false;
   if (target == INVALID_HANDLE_VALUE) {
     // Held by another program: the rename waits for it.
-    if (GetLastError() != ERROR_SHARING_VIOLATION) return Fail(Step::kOpen);
+    if (GetLastError() != ERROR_SHARING_VIOLATION) return false;
   } else {
+    ScopedFile opened(target);
     BY_HANDLE_FILE_INFORMATION info;
     if (GetFileType(target) != FILE_TYPE_DISK) {
-      CloseHandle(target);
       SetLastError(ERROR_BAD_FILE_TYPE);  // a device name such as NUL or CON
-      return Fail(Step::kOpen);
+      return false;
     }
     linked = GetFileInformationByHandle(target, &info) && info.nNumberOfLinks > 1;
-    CloseHandle(target);
   }
   exists_ = true;
-  inPlace_ = claimFile_ == kNoFile || linked;
-  checked_ = true;
+  attributes_ = attributes & kKeptAttributes;
+  inPlace_ = linked;
   return true;
 }
 
-bool SafeWrite::Commit(const void* data, size_t size) {
-  failedStep_ = Step::kNone;
-  if (!checked_ && !Check()) return false;
-  checked_ = false;
-  if (!inPlace_) {
-    if (Replace(data, size)) return true;
-    if (failedStep_ != Step::kNone) return false;
-    SetEnd(claimFile_, 0);  // the claim stays, empty
-  }
-  return WriteInPlace(data, size);
+bool SafeWrite::LeadsTo(const SafeWrite& other) const {
+  return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, file_.c_str(), -1,
+                        other.claimName_.c_str(), -1) == CSTR_EQUAL;
 }
 
-bool SafeWrite::Replace(const void* data, size_t size) {
-  if (!WriteAllAt(claimFile_, data, size) || !SetEnd(claimFile_, size) ||
-      !FlushFileBuffers(claimFile_)) {
-    const DWORD code = GetLastError();
-    if (code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL) return false;
+bool SafeWrite::WithinSizeLimit(size_t) const { return true; }
+
+bool SafeWrite::FillClaimFile() {
+  if (!WriteAll(claim_, text_.data(), text_.size()) || !Cut(claim_, text_.size()) ||
+      !Flush(claim_)) {
+    if (IsDiskFull(GetLastError())) return false;
     return Fail(Step::kWrite);
   }
+  if (!SetFileAttributesA(claimName_.c_str(), attributes_ ? attributes_ : FILE_ATTRIBUTE_NORMAL))
+    return Fail(Step::kWrite);
+  return true;
+}
+
+bool SafeWrite::MoveClaimFile() {
   DWORD flags = MOVEFILE_WRITE_THROUGH;
-  if (exists_) {
-    const DWORD attributes = GetFileAttributesA(file_.c_str());
-    const DWORD kept = attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes & kKeptAttributes;
-    if (!SetFileAttributesA(claimName_.c_str(), kept ? kept : FILE_ATTRIBUTE_NORMAL))
-      return Fail(Step::kWrite);
-    flags |= MOVEFILE_REPLACE_EXISTING;
-  }
+  if (exists_) flags |= MOVEFILE_REPLACE_EXISTING;
   // A holder that is another run of ours lets go at once, refused the claim
   // that this run holds.
   for (DWORD waited = 0;; waited += kHeldTargetRetryMs) {
@@ -237,55 +250,57 @@ bool SafeWrite::Replace(const void* data, size_t size) {
   }
 }
 
-bool SafeWrite::WriteInPlace(const void* data, size_t size) {
+bool SafeWrite::OpenTarget() {
   HANDLE file = CreateFileA(file_.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                             exists_ ? OPEN_EXISTING : CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return Fail(Step::kOpen);
-  const bool created = !exists_;
-  auto fail = [&](Step step) {
-    CloseKeepingError(file);
-    if (created) {
-      const DWORD saved = GetLastError();
-      DeleteFileA(file_.c_str());
-      SetLastError(saved);
-    }
-    return Fail(step);
-  };
+  target_.Reset(file);
+  created_ = !exists_;
   if (GetFileType(file) != FILE_TYPE_DISK) {
     SetLastError(ERROR_BAD_FILE_TYPE);
-    return fail(Step::kOpen);
+    return Fail(Step::kOpen);
   }
   LARGE_INTEGER length;
-  if (!GetFileSizeEx(file, &length)) return fail(Step::kWrite);
-  const auto oldSize = static_cast<size_t>(length.QuadPart);
-  std::vector<char> oldBytes(oldSize < size ? oldSize : size);
-  DWORD read = 0;
-  if (!oldBytes.empty() &&
-      (!SeekTo(file, 0) ||
-       !ReadFile(file, oldBytes.data(), static_cast<DWORD>(oldBytes.size()), &read, nullptr))) {
-    return fail(Step::kWrite);
-  }
-  oldBytes.resize(read);
-  // Room first: a full disk fails here, before the old text changes.
-  if (size > oldSize && !SetEnd(file, size)) {
-    const DWORD code = GetLastError();
-    SetEnd(file, oldSize);
-    SetLastError(code);
-    return fail(Step::kWrite);
-  }
-  if (!WriteAllAt(file, data, size) || (size < oldSize && !SetEnd(file, size))) {
-    const DWORD code = GetLastError();
-    if (!created) {
-      WriteAllAt(file, oldBytes.data(), oldBytes.size());
-      SetEnd(file, oldSize);
-    }
-    SetLastError(code);
-    return fail(Step::kWrite);
-  }
-  if (!FlushFileBuffers(file)) {
-    CloseKeepingError(file);
-    return Fail(Step::kWrite);
-  }
-  CloseHandle(file);
+  if (!GetFileSizeEx(file, &length)) return Fail(Step::kWrite);
+  oldText_.resize(static_cast<size_t>(length.QuadPart));
+  if (!ReadFromStart(file, &oldText_) || !Reserve(size_)) return Fail(Step::kWrite);
   return true;
+}
+
+bool SafeWrite::Reserve(size_t size) {
+  const size_t oldSize = oldText_.size();
+  if (size <= oldSize) return true;
+  const std::string lineFeeds(size - oldSize, '\n');
+  if (WriteAt(target_.Get(), oldSize, lineFeeds.data(), lineFeeds.size())) return true;
+  const DWORD code = GetLastError();
+  SetEnd(target_.Get(), oldSize);
+  SetLastError(code);
+  return false;
+}
+
+bool SafeWrite::WriteAll(const ScopedFile& file, const char* data, size_t size) {
+  return WriteAt(file.Get(), 0, data, size);
+}
+
+bool SafeWrite::Flush(const ScopedFile& file) { return FlushFileBuffers(file.Get()) != FALSE; }
+
+bool SafeWrite::Cut(const ScopedFile& file, size_t size) { return SetEnd(file.Get(), size); }
+
+// Removed while still held: another run cannot come in between.
+void SafeWrite::RemoveClaimFile() {
+  if (claim_ && !committed_) {
+    const DWORD saved = GetLastError();
+    DeleteFileA(claimName_.c_str());
+    SetLastError(saved);
+  }
+}
+
+void SafeWrite::RemoveCreatedTarget() {
+  if (created_ && target_) {
+    const DWORD saved = GetLastError();
+    target_.Reset();  // Windows deletes no file that a handle holds
+    DeleteFileA(file_.c_str());
+    SetLastError(saved);
+  }
+  created_ = false;
 }
