@@ -68,8 +68,8 @@ VARIANT Index(LONG value) {
 class AutomationTest : public testing::Test {
  protected:
   void SetUp() override {
-    setenv("SSDIR", (root / "db").c_str(), 1);
-    setenv("SSUSER", "alice", 1);
+    SetVariable("SSDIR", (root / "db").c_str());
+    SetVariable("SSUSER", "alice");
     ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
     Failure failure;
     ASSERT_TRUE(Database::Create(root / "db", &failure)) << failure.text;
@@ -87,8 +87,8 @@ class AutomationTest : public testing::Test {
   }
   void TearDown() override {
     CoUninitialize();
-    unsetenv("SSDIR");
-    unsetenv("SSUSER");
+    SetVariable("SSDIR", nullptr);
+    SetVariable("SSUSER", nullptr);
     EXPECT_EQ(0, ServerUsage()) << "an object outlived its last reference";
   }
 
@@ -155,7 +155,7 @@ TEST_F(AutomationTest, TheToolsCallsThroughThePublishedSlotsFindAndCheckOut) {
   EXPECT_EQ(u'\u00E4', local.b[SysStringLen(local.b) - 3]);  // UTF-8 became UTF-16
   // The same user again (a run after a failure) gets a writable copy again.
   for (int run = 0; run < 2; ++run) {
-    chmod(copy.c_str(), 0444);
+    MakeReadOnly(copy);
     EXPECT_EQ(S_OK, CallSlot(file.p, kCheckout, BSTR(), BSTR(), LONG(0))) << ErrorDescription();
     EXPECT_TRUE(IsWritable(copy));
   }
@@ -189,9 +189,9 @@ TEST_F(AutomationTest, EveryFailureSetsErrorInfoThatSaysWhatToDo) {
   } kCases[] = {
       {kSsFileNotFound, ServerText(SS_NO_SSDIR),
        [&] {
-         unsetenv("SSDIR");
+         SetVariable("SSDIR", nullptr);
          const HRESULT result = openAt("");
-         setenv("SSDIR", (root / "db").c_str(), 1);
+         SetVariable("SSDIR", (root / "db").c_str());
          return result;
        }},
       {kSsFileNotFound, FormatText(SS_NO_DATABASE, {root.Path(), root / "srcsafe.ini"}),
