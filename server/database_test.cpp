@@ -6,7 +6,6 @@
 
 #ifndef _WIN32
 #include <sys/stat.h>
-#include <unistd.h>
 #endif
 
 #include <functional>
@@ -29,7 +28,7 @@ TEST(DatabaseTest, FilesThatAreNoRegularFilesAreRefusedWithoutWaiting) {
     const std::string folder = root / "db";
     Failure failure;
     ASSERT_TRUE(Database::Create(folder, &failure)) << failure.text;
-    ASSERT_EQ(0, unlink((folder + "/" + name).c_str()));
+    ASSERT_TRUE(std::filesystem::remove(folder + "/" + name));
     ASSERT_EQ(0, mkfifo((folder + "/" + name).c_str(), 0666));
     Database database(folder);
     const bool loaded = database.Lock(true, &failure) && database.Load(false, &failure);

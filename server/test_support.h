@@ -1,8 +1,6 @@
-// What the server's tests share, on both systems: a temporary folder, the
-// write permission of working copies and the environment the server reads.
+// What the server's tests share, on both systems: a temporary folder and the
+// write permission of working copies.
 #pragma once
-
-#include <stdlib.h>
 
 #include <chrono>
 #include <filesystem>
@@ -21,41 +19,25 @@ inline void MakeReadOnly(const std::string& path) {
 // Whether anybody may write the file (any write permission bit).
 inline bool IsWritable(const std::string& path) {
   using std::filesystem::perms;
-  std::error_code error;
-  const perms mode = std::filesystem::status(path, error).permissions();
-  return !error && (mode & (perms::owner_write | perms::group_write | perms::others_write)) !=
-                       perms::none;
+  const perms mode = std::filesystem::status(path).permissions();
+  return (mode & (perms::owner_write | perms::group_write | perms::others_write)) != perms::none;
 }
 
-// Sets (or with null, removes) an environment variable that the server reads.
-inline void SetVariable(const char* name, const char* value) {
-#ifdef _WIN32
-  SetEnvironmentVariableA(name, value);
-#else
-  if (value) {
-    setenv(name, value, 1);
-  } else {
-    unsetenv(name);
-  }
-#endif
-}
-
-// A fresh folder, removed with everything in it when the object goes. Paths
-// in it are spelled as the server spells them (FullPath, its separator).
+// A fresh folder, removed with everything in it when the object goes. Its
+// paths are spelled as the server spells them.
 class TemporaryFolder {
  public:
   TemporaryFolder() {
-    const auto base = std::filesystem::temp_directory_path();
     auto seed = std::chrono::steady_clock::now().time_since_epoch().count();
     std::error_code error;
+    // Past the folders of other tests that run meanwhile.
     for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
-      const auto path = base / ("twss-" + std::to_string(seed++));
+      const auto path = std::filesystem::temp_directory_path() / ("twss-" + std::to_string(seed++));
       if (std::filesystem::create_directory(path, error)) path_ = FullPath(path.string());
     }
   }
   ~TemporaryFolder() {
-    // Windows deletes no read-only file.
-    std::error_code ignored;
+    std::error_code ignored;  // Windows deletes no read-only file
     for (const auto& entry : std::filesystem::recursive_directory_iterator(path_, ignored)) {
       std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_write,
                                    std::filesystem::perm_options::add, ignored);
