@@ -8,6 +8,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "checkout.h"
 #include "database.h"
 #include "identity.h"
 #include "platform.h"

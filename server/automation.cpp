@@ -8,6 +8,7 @@
 #include <new>
 #include <vector>
 
+#include "checkout.h"
 #include "database.h"
 #include "scc/sourcesafe_interfaces.h"
 #include "text.h"

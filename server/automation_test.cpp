@@ -68,8 +68,6 @@ VARIANT Index(LONG value) {
 class AutomationTest : public testing::Test {
  protected:
   void SetUp() override {
-    setenv("SSDIR", (root / "db").c_str(), 1);
-    setenv("SSUSER", "alice", 1);
     ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
     Failure failure;
     ASSERT_TRUE(Database::Create(root / "db", &failure)) << failure.text;
@@ -87,8 +85,6 @@ class AutomationTest : public testing::Test {
   }
   void TearDown() override {
     CoUninitialize();
-    unsetenv("SSDIR");
-    unsetenv("SSUSER");
     EXPECT_EQ(0, ServerUsage()) << "an object outlived its last reference";
   }
 
@@ -101,12 +97,13 @@ class AutomationTest : public testing::Test {
     return description.Text();
   }
 
-  // A database object, opened with the server's defaults unless told not to.
-  static std::shared_ptr<IVSSDatabase> NewDatabase(bool open = true) {
+  // A database object, opened by alice unless told not to.
+  std::shared_ptr<IVSSDatabase> NewDatabase(bool open = true) const {
     IVSSDatabase* database = nullptr;
     EXPECT_EQ(S_OK, CreateDatabaseObject(IID_IVSSDatabase, reinterpret_cast<void**>(&database)));
     if (open) {
-      EXPECT_EQ(S_OK, CallSlot(database, kOpen, BSTR(), BSTR(), BSTR())) << ErrorDescription();
+      Bstr ini((root / "db/srcsafe.ini").c_str()), user("alice");
+      EXPECT_EQ(S_OK, CallSlot(database, kOpen, ini.b, user.b, BSTR())) << ErrorDescription();
     }
     return {database, [](IVSSDatabase* p) { p->Release(); }};
   }
@@ -155,7 +152,7 @@ TEST_F(AutomationTest, TheToolsCallsThroughThePublishedSlotsFindAndCheckOut) {
   EXPECT_EQ(u'\u00E4', local.b[SysStringLen(local.b) - 3]);  // UTF-8 became UTF-16
   // The same user again (a run after a failure) gets a writable copy again.
   for (int run = 0; run < 2; ++run) {
-    chmod(copy.c_str(), 0444);
+    MakeReadOnly(copy);
     EXPECT_EQ(S_OK, CallSlot(file.p, kCheckout, BSTR(), BSTR(), LONG(0))) << ErrorDescription();
     EXPECT_TRUE(IsWritable(copy));
   }
@@ -175,10 +172,6 @@ TEST_F(AutomationTest, EveryFailureSetsErrorInfoThatSaysWhatToDo) {
   Ref<IVSSItems> libItems;
   ASSERT_EQ(S_OK, lib->get_Items(0, &libItems));
   Ref<IVSSItem> none;
-  auto openAt = [&](const char* ini) {
-    Bstr path(ini);
-    return NewDatabase(false)->Open(path.b, nullptr, nullptr);
-  };
   auto checkOut = [&](const char* path) {
     return ItemAt(database.get(), path)->Checkout(nullptr, nullptr, 0);
   };
@@ -187,15 +180,11 @@ TEST_F(AutomationTest, EveryFailureSetsErrorInfoThatSaysWhatToDo) {
     std::string description;
     std::function<HRESULT()> call;
   } kCases[] = {
-      {kSsFileNotFound, ServerText(SS_NO_SSDIR),
-       [&] {
-         unsetenv("SSDIR");
-         const HRESULT result = openAt("");
-         setenv("SSDIR", (root / "db").c_str(), 1);
-         return result;
-       }},
       {kSsFileNotFound, FormatText(SS_NO_DATABASE, {root.Path(), root / "srcsafe.ini"}),
-       [&] { return openAt((root / "srcsafe.ini").c_str()); }},
+       [&] {
+         Bstr ini((root / "srcsafe.ini").c_str());
+         return NewDatabase(false)->Open(ini.b, nullptr, nullptr);
+       }},
       {kSsItemNotFound, FormatText(SS_NOT_FOUND, {"$/app/nope.h", root / "db"}),
        [&] {
          Bstr spec("$/app/nope.h");

@@ -1,7 +1,9 @@
 // The operating-system services of the SourceSafe server and its admin
 // command. The server is loaded into other programs and cannot use the
-// tool's own Win32 layer, so it keeps this small seam of its own; platform.cpp
-// is the one file of the server that differs between systems.
+// tool's own Win32 layer, so it keeps this small seam of its own:
+// platform.cpp holds what both systems share, and the build adds
+// platform_posix.cpp or platform_win32.cpp, the only files of the server that
+// differ between systems.
 #pragma once
 
 #include <stdint.h>
@@ -9,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "winapi/scoped_handle.h"
 #include "winapi/winapi.h"
 
 // What tells one version of a file from the next: replacing a file by
@@ -35,17 +38,12 @@ struct FileIdentity {
 // readers, exclusive for one writer. Other processes wait for it.
 class FileLock {
  public:
-  FileLock() = default;
-  ~FileLock();
-  FileLock(const FileLock&) = delete;
-  FileLock& operator=(const FileLock&) = delete;
-
   // Opens (creating it if need be) and locks `path`, waiting for the lock.
   bool Acquire(const std::string& path, bool exclusive, std::string* error);
-  void Release();
+  void Release() { file_.Reset(); }  // closing the file drops its lock
 
  private:
-  intptr_t handle_ = -1;
+  ScopedFile file_;
 };
 
 // The identity of `path`; false when it does not exist or cannot be read.

@@ -38,6 +38,7 @@
 #include <utility>
 #include <vector>
 
+#include "winapi/guid_text.h"
 #include "winapi/linux/api.h"
 #include "winapi/linux/com_registry.h"
 #include "winapi/linux/last_error.h"
@@ -107,15 +108,6 @@ ProcessComState& Process() {
 HRESULT HresultFromErrno(int error) { return HRESULT_FROM_WIN32(Win32ErrorFromErrno(error)); }
 
 // --- Class ids as text ---
-
-std::string GuidText(REFGUID guid) {
-  char text[39];
-  snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-           static_cast<unsigned>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1],
-           guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6],
-           guid.Data4[7]);
-  return text;
-}
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';

@@ -38,6 +38,7 @@
 #include <string_view>
 #include <vector>
 
+#include "winapi/full_path.h"
 #include "winapi/linux/api.h"
 #include "winapi/linux/handles.h"
 #include "winapi/linux/last_error.h"
@@ -483,31 +484,15 @@ DWORD WINAPI GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR* file
     SetLastError(ERROR_INVALID_NAME);
     return 0;
   }
-  std::string input;
+  std::string folder;
   if (name[0] != '/') {
-    input = CurrentDirectory();
-    if (input.empty()) {
+    folder = CurrentDirectory();
+    if (folder.empty()) {
       SetLastErrorFromErrno(errno);
       return 0;
     }
-    input += '/';
   }
-  input += name;
-
-  std::string full;  // "/a/b" for each component kept; empty at the root
-  for (size_t start = 0; start < input.size();) {
-    size_t end = input.find('/', start);
-    if (end == std::string::npos) end = input.size();
-    std::string_view part(input.data() + start, end - start);
-    if (part == "..") {
-      full.resize(full.empty() ? 0 : full.rfind('/'));
-    } else if (!part.empty() && part != ".") {
-      full += '/';
-      full += part;
-    }
-    start = end + 1;
-  }
-  if (full.empty() || input.back() == '/') full += '/';
+  const std::string full = LexicalFullPath(folder, name);
 
   const auto length = static_cast<DWORD>(full.size());
   if (length >= size) return length + 1;
