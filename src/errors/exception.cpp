@@ -220,4 +220,13 @@ __attribute__((noinline)) int OnAllocationFailure(size_t bytes) {
 [[maybe_unused]] const AllocationFailureHandler previousHandler =
     SetAllocationFailureHandler(OnAllocationFailure);
 
+// Loaded now, while there is memory, for when even the exception cannot be
+// made.
+[[maybe_unused]] const bool outOfMemoryTextSet = [] {
+  char text[240];
+  if (LoadStringA(GetModuleHandleA(nullptr), IDS_NOT_ENOUGH_MEMORY, text, sizeof text) > 0)
+    SetOutOfMemoryText(text);
+  return true;
+}();
+
 }  // namespace

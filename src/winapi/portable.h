@@ -19,6 +19,11 @@ constexpr char kPathSeparator = '/';
 // can still allocate what it needs to report the failure.
 typedef int (*AllocationFailureHandler)(size_t size);
 AllocationFailureHandler SetAllocationFailureHandler(AllocationFailureHandler handler);
+// What the program says when memory runs out so far that not even the
+// exception that would report it can be made: `text` is written to standard
+// error as an error box without a window shows it, without allocating, and
+// the process ends with exit code 5. Kept up to about 240 bytes.
+void SetOutOfMemoryText(const char* text);
 
 // Processor faults. A fault of the thread that installed a translator (an
 // access violation, a division by zero, a stack overflow...) becomes a call

@@ -32,7 +32,7 @@ bool SafeWrite::Claim(const char* target, OwnText ownText) {
   ownText_ = ownText;
   if (!ResolveTarget(target)) return Fail(Step::kOpen);
   claimName_ = file_ + ".TMP";
-  if (!LockTarget() || !TakeClaimFile()) {
+  if (!LockTarget() || !TakeClaimFile() || (!claim_ && !lock_ && !LockFolder())) {
     Release();
     return Fail(Step::kOpen);
   }

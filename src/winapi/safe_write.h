@@ -26,6 +26,9 @@
 //      write it. On Linux this process's own opens of the file through the
 //      layer pass it, and every other open through the layer is refused; on
 //      Windows it keeps out other runs only.
+//    - where there is neither a claim file nor a file to lock (a new file
+//      whose claim name is too long, or taken by a folder), a lock on the
+//      folder, which keeps other such runs out.
 //    A claim that another run holds fails at once with
 //    ERROR_SHARING_VIOLATION. The claim lasts until the object ends; a claim
 //    file that was not put in place is removed then, while still held.
@@ -136,6 +139,7 @@ class SafeWrite {
   // failedStep_ still kNone, and the write goes in place instead.
   bool ResolveTarget(const char* target);  // file_
   bool LockTarget();                       // lock_
+  bool LockFolder();                       // lock_, on the target's folder
   bool TakeClaimFile();                    // claim_, or none: in place
   bool InspectTarget();                    // exists_, inPlace_ and what the claim file takes
   bool LeadsTo(const SafeWrite& other) const;  // file_ is other's claim file

@@ -301,19 +301,28 @@ class Limits(ToolTestCase):
     def test_memory_that_runs_out_before_the_run_begins_ends_in_its_report(self):
         if os.environ.get("TICKWRIGHT_SANITIZED"):
             self.skipTest("the sanitizers need more address space than the limits below")
-        # Twelve arguments of 131 KB under address-space limits from too small to start the
-        # program at all to enough for the whole command line: never a death by a signal.
+        # Twelve arguments of 131 KB under ever smaller address-space limits, from enough for
+        # the whole command line down to too little to start the program at all (the loader
+        # fails, 127): never a death by a signal, even where no exception can be made.
+        self.write("Tickwright.h", header(41))
         arguments, reported = ["x" * 131000] * 12, 0
-        for kib in range(5000, 12001, 500):
+
+        def run(kib):
+            return self.run_tool("/nologo", *arguments, preexec_fn=lambda: (
+                resource.setrlimit(resource.RLIMIT_AS, (kib * 1024, kib * 1024)))).code
+
+        lowest = next(kib for kib in range(12000, 0, -500) if run(kib) == 127)
+        # Finely over the last steps above the loader's own limit.
+        for kib in range(lowest + 1000, lowest, -20):
             result = self.run_tool("/nologo", *arguments, preexec_fn=lambda kib=kib: (
                 resource.setrlimit(resource.RLIMIT_AS, (kib * 1024, kib * 1024))))
             with self.subTest(kib=kib):
-                # 127: the loader could not map the C library (the program never started).
                 self.assertIn(result.code, (1, 5, 127), result.err)
                 if result.code == 5:
                     self.assertEqual(b"Error\nNot enough memory\n", result.err)
                     reported += 1
         self.assertTrue(reported, "no limit made the command line run out of memory")
+        self.assertEqual(header(41), self.read("Tickwright.h"))
 
     def test_a_header_of_4_gib_is_too_large(self):
         size = 4 * 2**30 + 10

@@ -250,6 +250,17 @@ bool SafeWrite::LockTarget() {
   return false;
 }
 
+bool SafeWrite::LockFolder() {
+  ScopedFile folder = Open(FolderOf(file_), O_RDONLY | O_DIRECTORY);
+  if (!folder) return true;  // missing or unreadable: the check says what is wrong
+  if (!Lock(folder)) {
+    SetLockError();
+    return false;
+  }
+  lock_ = std::move(folder);
+  return true;
+}
+
 bool SafeWrite::TakeClaimFile() {
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     ScopedFile made = Open(claimName_, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, kClaimMode);
@@ -477,6 +488,7 @@ bool SafeWrite::OpenTarget() {
   // this object locked (made here, or replaced by a check-out).
   if (!(lock_ && IsFile(locked_, st)) && !Lock(target_)) {
     SetLockError();
+    created_ = false;  // another run has it now: not ours to remove
     return Fail(Step::kOpen);
   }
   oldText_.resize(static_cast<size_t>(st.st_size));

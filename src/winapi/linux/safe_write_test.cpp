@@ -178,4 +178,18 @@ TEST_F(SafeWriteTest, TheClaimFileIsNobodyElsesBeforeItIsFull) {
   EXPECT_EQ(std::vector<std::string>{"a.h"}, Names());
 }
 
+// A new file that can have no claim file is claimed through its folder, so
+// that two runs can never both create it.
+TEST_F(SafeWriteTest, ANewFileWithoutAClaimFileIsClaimedThroughItsFolder) {
+  fs::create_directory(Path("b.h.TMP"));
+  for (const std::string& name : {std::string(252, 'n') + ".h", std::string("b.h")}) {
+    SafeWrite first, second;
+    ASSERT_TRUE(first.Claim(Path(name).c_str())) << name.size();
+    EXPECT_FALSE(second.Claim(Path(name).c_str()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+    ASSERT_TRUE(first.Commit(kNew, strlen(kNew)));
+    EXPECT_EQ(kNew, Get(name));
+  }
+}
+
 }  // namespace

@@ -94,22 +94,14 @@ std::string FolderOf(const std::string& path) {
   return slash == std::string::npos ? "." : path.substr(0, slash + 1);
 }
 
-}  // namespace
-
-bool SafeWrite::ResolveTarget(const char* target) {
-  char full[MAX_PATH + 1];
-  const DWORD length = GetFullPathNameA(target, sizeof full, full, nullptr);
-  if (length == 0) return false;
-  file_ = length < sizeof full ? std::string(full, length) : std::string(target);
-  return true;
-}
-
-bool SafeWrite::LockTarget() {
+// Takes the session's mutex of the file or folder `path` (named after its
+// volume and index, which all its names share) into `lock`. True with no
+// lock where there is no such file.
+bool LockByIdentity(const std::string& path, DWORD flags, ScopedLock* lock) {
   // Opened for its attributes alone, which no share mode refuses.
-  HANDLE file = CreateFileA(file_.c_str(), FILE_READ_ATTRIBUTES,
+  HANDLE file = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  // Absent, or no file: the read or the check says what is wrong.
+                            OPEN_EXISTING, flags, nullptr);
   if (file == INVALID_HANDLE_VALUE) return true;
   BY_HANDLE_FILE_INFORMATION info;
   const bool known = GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info);
@@ -128,8 +120,24 @@ bool SafeWrite::LockTarget() {
   }
   // Abandoned: a run that was killed holding it; it is ours now.
   if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return false;
-  lock_ = std::move(mutex);
+  *lock = std::move(mutex);
   return true;
+}
+
+}  // namespace
+
+bool SafeWrite::ResolveTarget(const char* target) {
+  char full[MAX_PATH + 1];
+  const DWORD length = GetFullPathNameA(target, sizeof full, full, nullptr);
+  if (length == 0) return false;
+  file_ = length < sizeof full ? std::string(full, length) : std::string(target);
+  return true;
+}
+
+bool SafeWrite::LockTarget() { return LockByIdentity(file_, FILE_ATTRIBUTE_NORMAL, &lock_); }
+
+bool SafeWrite::LockFolder() {
+  return LockByIdentity(FolderOf(file_), FILE_FLAG_BACKUP_SEMANTICS, &lock_);
 }
 
 bool SafeWrite::TakeClaimFile() {
