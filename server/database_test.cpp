@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #endif
 
@@ -12,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform.h"
 #include "test_support.h"
 
 namespace {
@@ -86,6 +89,35 @@ TEST(DatabaseTest, WritersThatIgnoreTheLockNeverChangeALoadedCatalog) {
     EXPECT_TRUE(text == database.Items().Serialize());
     EXPECT_EQ("$/f1999.h", database.Items().At(2000).spec);
   }
+}
+
+// Anyone who may read the lock file can hold its lock: a waiter gives up
+// after a while, saying why. A journal line that does not fit (a size limit,
+// a full disk) goes in whole or not at all.
+TEST(DatabaseTest, NeitherAHeldLockNorAFullJournalMakesAnyoneWaitOrWriteHalf) {
+  TemporaryFolder root;
+  const std::string lock = root / "lock", journal = root / "journal.log";
+  std::string error;
+  FileLock holder, waiter;
+  ASSERT_TRUE(holder.Acquire(lock, false, &error)) << error;
+  EXPECT_FALSE(waiter.Acquire(lock, true, &error, 100));
+  EXPECT_NE(std::string::npos, error.find("has not let go")) << error;
+  holder.Release();
+  EXPECT_TRUE(waiter.Acquire(lock, true, &error, 100)) << error;
+#ifndef _WIN32
+  std::ofstream(journal, std::ios::binary) << "an old line\n";
+  struct rlimit was, room = {12 + 8, 0};
+  getrlimit(RLIMIT_FSIZE, &was);
+  room.rlim_max = was.rlim_max;
+  const auto signalWas = signal(SIGXFSZ, SIG_IGN);
+  setrlimit(RLIMIT_FSIZE, &room);
+  const bool appended = AppendToFile(journal, "a line longer than the room\n", &error);
+  setrlimit(RLIMIT_FSIZE, &was);
+  signal(SIGXFSZ, signalWas);
+  EXPECT_FALSE(appended);
+  std::ifstream in(journal, std::ios::binary);
+  EXPECT_EQ("an old line\n", std::string(std::istreambuf_iterator<char>(in), {}));
+#endif
 }
 
 TEST(DatabaseTest, ConcurrentWritersLoseNoChangeAndReadersSeeWholeFiles) {

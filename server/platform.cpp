@@ -9,6 +9,10 @@ const char kChangedWhileRead[] =
     "it changed while it was read (a program wrote it without taking the database's lock); "
     "try again";
 
+const char kHeldTooLong[] =
+    "another program holds it and has not let go of it (tw-ssadmin, or another check-out); "
+    "try again once it is done";
+
 // Both systems write through the one write path of the tool.
 bool WriteFileAtomically(const std::string& path, std::string_view data, std::string* error) {
   SafeWrite write;

@@ -35,11 +35,15 @@ struct FileIdentity {
 // through its group stays shared).
 
 // A lock held on a lock file for as long as the object lives: shared among
-// readers, exclusive for one writer. Other processes wait for it.
+// readers, exclusive for one writer. Other processes wait for it, but not
+// for ever: anyone who may read the lock file can hold it.
 class FileLock {
  public:
-  // Opens (creating it if need be) and locks `path`, waiting for the lock.
-  bool Acquire(const std::string& path, bool exclusive, std::string* error);
+  static constexpr unsigned kWaitMs = 10000;
+  // Opens (creating it if need be) and locks `path`, waiting up to `waitMs`
+  // for a lock that another process holds.
+  bool Acquire(const std::string& path, bool exclusive, std::string* error,
+               unsigned waitMs = kWaitMs);
   void Release() { file_.Reset(); }  // closing the file drops its lock
 
  private:
@@ -58,7 +62,8 @@ bool ReadWholeFile(const std::string& path, std::string* data, bool* missing, st
 // Replaces `path` by `data` through SafeWrite (winapi/safe_write.h): readers
 // see the old or the new content, never a part.
 bool WriteFileAtomically(const std::string& path, std::string_view data, std::string* error);
-// Appends `data` with one write to the end of `path`, creating it.
+// Appends `data` to the end of `path`, creating it: all of it or, where
+// that fails (a full disk, a size limit), none of it.
 bool AppendToFile(const std::string& path, std::string_view data, std::string* error);
 // Creates the folder `path` (its parent must exist); an existing one is fine.
 bool MakeFolder(const std::string& path, std::string* error);

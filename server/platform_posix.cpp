@@ -9,6 +9,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -164,7 +165,8 @@ void SetWin32Error(std::string* error, DWORD code) {
   *error = length ? std::string(text, length) : "error " + std::to_string(code);
 }
 
-bool FileLock::Acquire(const std::string& path, bool exclusive, std::string* error) {
+bool FileLock::Acquire(const std::string& path, bool exclusive, std::string* error,
+                       unsigned waitMs) {
   Release();
   bool made = false;
   ScopedFile fd = OpenForWriting(path, O_RDWR, &made, error);
@@ -174,9 +176,18 @@ bool FileLock::Acquire(const std::string& path, bool exclusive, std::string* err
     SetError(error, errno);
     return false;
   }
-  if (RetryOnInterrupt([&] { return sys.flock(fd.Get(), exclusive ? LOCK_EX : LOCK_SH); }) != 0) {
-    SetError(error, errno);
-    return false;
+  const int kind = (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
+  for (unsigned waited = 0;; waited += kLockRetryMs) {
+    if (RetryOnInterrupt([&] { return sys.flock(fd.Get(), kind); }) == 0) break;
+    if (errno != EWOULDBLOCK) {
+      SetError(error, errno);
+      return false;
+    }
+    if (waited >= waitMs) {
+      if (error) *error = kHeldTooLong;
+      return false;
+    }
+    usleep(kLockRetryMs * 1000);
   }
   file_ = std::move(fd);
   return true;
@@ -226,7 +237,33 @@ bool AppendToFile(const std::string& path, std::string_view data, std::string* e
   bool made = false;
   ScopedFile fd = OpenForWriting(path, O_WRONLY | O_APPEND, &made, error);
   if (!fd) return false;
-  const bool written = WriteAll(fd.Get(), data);
+  // Room and the size limit first, so that a full disk or a limit fails
+  // before any byte is written; a write that fails part way is cut back,
+  // as long as nobody has appended since.
+  struct stat before, after;
+  struct rlimit limit;
+  bool written = sys.fstat(fd.Get(), &before) == 0;
+  if (written && sys.getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+      static_cast<uint64_t>(before.st_size) + data.size() > limit.rlim_cur) {
+    errno = EFBIG;
+    written = false;
+  }
+  if (written && RetryOnInterrupt([&] {
+        return sys.fallocate(fd.Get(), FALLOC_FL_KEEP_SIZE, before.st_size,
+                             static_cast<off_t>(data.size()));
+      }) != 0 &&
+      errno != EOPNOTSUPP && errno != ENOSYS) {
+    written = false;
+  }
+  if (written && !WriteAll(fd.Get(), data)) {
+    written = false;
+    const int code = errno;
+    if (sys.fstat(fd.Get(), &after) == 0 && after.st_size > before.st_size &&
+        after.st_size < before.st_size + static_cast<off_t>(data.size())) {
+      RetryOnInterrupt([&] { return sys.ftruncate(fd.Get(), before.st_size); });
+    }
+    errno = code;
+  }
   const int code = errno;
   // A new file gets its mode once its first text is in.
   if (made) sys.fchmod(fd.Get(), NewFileMode());

@@ -9,6 +9,10 @@
 
 // What a read reports when the file changed under it.
 extern const char kChangedWhileRead[];
+// What a lock reports when another program held it for the whole wait.
+extern const char kHeldTooLong[];
+// How often a held lock is tried again while FileLock::Acquire waits.
+constexpr unsigned kLockRetryMs = 20;
 
 // Sets `error` (when given) to the system's text of a Win32 error code (the
 // layer's on Linux), without its line break.

@@ -96,13 +96,27 @@ bool SetKeyValue(HKEY root, const std::string& key, const char* name, const std:
 
 void SetWin32Error(std::string* error, DWORD code) { SetError(error, code); }
 
-bool FileLock::Acquire(const std::string& path, bool exclusive, std::string* error) {
+bool FileLock::Acquire(const std::string& path, bool exclusive, std::string* error,
+                       unsigned waitMs) {
   Release();
   ScopedFile file = OpenForWriting(path, GENERIC_READ | GENERIC_WRITE);
-  OVERLAPPED whole = {};
-  if (!file || !LockFileEx(file.Get(), exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0, 0, 1, 0, &whole)) {
+  if (!file) {
     SetError(error, GetLastError());
     return false;
+  }
+  const DWORD kind = (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0) | LOCKFILE_FAIL_IMMEDIATELY;
+  for (unsigned waited = 0;; waited += kLockRetryMs) {
+    OVERLAPPED whole = {};
+    if (LockFileEx(file.Get(), kind, 0, 1, 0, &whole)) break;
+    if (GetLastError() != ERROR_LOCK_VIOLATION) {
+      SetError(error, GetLastError());
+      return false;
+    }
+    if (waited >= waitMs) {
+      if (error) *error = kHeldTooLong;
+      return false;
+    }
+    Sleep(kLockRetryMs);
   }
   file_ = std::move(file);
   return true;
@@ -148,9 +162,23 @@ bool ReadWholeFile(const std::string& path, std::string* data, bool* missing, st
 }
 
 bool AppendToFile(const std::string& path, std::string_view data, std::string* error) {
-  ScopedFile file = OpenForWriting(path, FILE_APPEND_DATA);
-  if (!file || !WriteAll(file.Get(), data)) {
+  ScopedFile file = OpenForWriting(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES);
+  LARGE_INTEGER before, after;
+  if (!file || !GetFileSizeEx(file.Get(), &before)) {
     SetError(error, GetLastError());
+    return false;
+  }
+  if (!WriteAll(file.Get(), data)) {
+    // Cut back what went in, as long as nobody has appended since (a
+    // handle that only appends cannot cut).
+    const DWORD code = GetLastError();
+    ScopedFile cutter = OpenForWriting(path, GENERIC_WRITE);
+    if (cutter && GetFileSizeEx(cutter.Get(), &after) && after.QuadPart > before.QuadPart &&
+        after.QuadPart < before.QuadPart + static_cast<LONGLONG>(data.size()) &&
+        SetFilePointerEx(cutter.Get(), before, nullptr, FILE_BEGIN)) {
+      SetEndOfFile(cutter.Get());
+    }
+    SetError(error, code);
     return false;
   }
   return true;
