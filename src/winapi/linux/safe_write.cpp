@@ -252,12 +252,19 @@ bool SafeWrite::LockTarget() {
 
 bool SafeWrite::LockFolder() {
   ScopedFile folder = Open(FolderOf(file_), O_RDONLY | O_DIRECTORY);
-  if (!folder) return true;  // missing or unreadable: the check says what is wrong
+  struct stat st;
+  // Missing or unreadable: the check says what is wrong.
+  if (!folder || sys.fstat(folder.Get(), &st) != 0) return true;
+  // Another file of this run may hold it already.
+  for (const SafeWrite* other : Live()) {
+    if (other->lock_ && IsFile(other->locked_, st)) return true;
+  }
   if (!Lock(folder)) {
     SetLockError();
     return false;
   }
   lock_ = std::move(folder);
+  Remember(locked_, st);
   return true;
 }
 
@@ -487,8 +494,8 @@ bool SafeWrite::OpenTarget() {
   // The share mode of the layer's writers where the target is not the file
   // this object locked (made here, or replaced by a check-out).
   if (!(lock_ && IsFile(locked_, st)) && !Lock(target_)) {
+    if (errno == EWOULDBLOCK) created_ = false;  // another run has it now: not ours to remove
     SetLockError();
-    created_ = false;  // another run has it now: not ours to remove
     return Fail(Step::kOpen);
   }
   oldText_.resize(static_cast<size_t>(st.st_size));

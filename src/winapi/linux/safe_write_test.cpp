@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -178,16 +179,21 @@ TEST_F(SafeWriteTest, TheClaimFileIsNobodyElsesBeforeItIsFull) {
   EXPECT_EQ(std::vector<std::string>{"a.h"}, Names());
 }
 
-// A new file that can have no claim file is claimed through its folder, so
-// that two runs can never both create it.
+// A new file that can have no claim file is claimed through its folder (the
+// lock that every other run takes there), so that two runs can never both
+// create it; the files of one run share it.
 TEST_F(SafeWriteTest, ANewFileWithoutAClaimFileIsClaimedThroughItsFolder) {
   fs::create_directory(Path("b.h.TMP"));
+  fs::create_directory(Path("b.bat.TMP"));
   for (const std::string& name : {std::string(252, 'n') + ".h", std::string("b.h")}) {
-    SafeWrite first, second;
+    SafeWrite first, sideFile;
     ASSERT_TRUE(first.Claim(Path(name).c_str())) << name.size();
-    EXPECT_FALSE(second.Claim(Path(name).c_str()));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
-    ASSERT_TRUE(first.Commit(kNew, strlen(kNew)));
+    ASSERT_TRUE(sideFile.Claim(Path("b.bat").c_str()));
+    const int folder = open(dir_.c_str(), O_RDONLY | O_DIRECTORY);
+    EXPECT_NE(0, flock(folder, LOCK_EX | LOCK_NB));
+    EXPECT_EQ(EWOULDBLOCK, errno);
+    close(folder);
+    ASSERT_TRUE(first.Commit(kNew, strlen(kNew)) && sideFile.Commit(kNew, strlen(kNew)));
     EXPECT_EQ(kNew, Get(name));
   }
 }
