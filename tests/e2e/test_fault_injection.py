@@ -74,10 +74,14 @@ class EachCallFails(ProbeTestCase):
         self.assertEqual(set(KINDS) - ({"read"} if old[0] is None else set())
                          - ({"rename"} if planted else set()),
                          {c.kind for c in calls} & set(KINDS), calls)
-        # Each new file is flushed before it takes the old one's place.
+        # Each new file is flushed before it takes the old one's place, and its folder after.
         for at, rename in ((i, c) for i, c in enumerate(calls) if c.kind == "rename"):
             self.assertTrue(any(c.kind == "flush" and c.names[0].endswith("/" + rename.names[0])
                                 for c in calls[:at]), f"{rename} before its file's flush")
+            place = os.path.dirname(os.path.realpath(os.path.join(self.path(folder),
+                                                                  rename.names[-1])))
+            self.assertTrue(any(c.kind == "flush" and c.names[0] == place
+                                for c in calls[at + 1:]), f"{rename}: its folder not flushed")
         # The file a call works on: the one it names, else that of the nearest call before it
         # that names one (a folder opened and flushed for a rename, say).
         owners, owner = [], NAMES[0]
