@@ -179,22 +179,36 @@ TEST_F(SafeWriteTest, TheClaimFileIsNobodyElsesBeforeItIsFull) {
   EXPECT_EQ(std::vector<std::string>{"a.h"}, Names());
 }
 
-// A new file that can have no claim file is claimed through its folder (the
-// lock that every other run takes there), so that two runs can never both
-// create it; the files of one run share it.
-TEST_F(SafeWriteTest, ANewFileWithoutAClaimFileIsClaimedThroughItsFolder) {
+// What keeps every other run out while a claim stands: the claim file's
+// lock, the target's own (which all its names share), and, for a new file
+// that can have no claim file, the folder's, which the files of one run
+// share.
+TEST_F(SafeWriteTest, AClaimHoldsTheLocksThatKeepOtherRunsOut) {
   fs::create_directory(Path("b.h.TMP"));
   fs::create_directory(Path("b.bat.TMP"));
-  for (const std::string& name : {std::string(252, 'n') + ".h", std::string("b.h")}) {
-    SafeWrite first, sideFile;
-    ASSERT_TRUE(first.Claim(Path(name).c_str())) << name.size();
+  const std::string tooLong = std::string(252, 'n') + ".h";
+  const struct {
+    std::string target;
+    std::vector<std::string> locked;  // "" for the folder
+  } kCases[] = {
+      {"a.h", {"a.h", "a.h.TMP"}},
+      {"new.h", {"new.h.TMP"}},
+      {"b.h", {""}},
+      {tooLong, {""}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.target.size() > 10 ? "a name too long for a claim file" : c.target);
+    SafeWrite write, sideFile;
+    ASSERT_TRUE(write.Claim(Path(c.target).c_str()));
     ASSERT_TRUE(sideFile.Claim(Path("b.bat").c_str()));
-    const int folder = open(dir_.c_str(), O_RDONLY | O_DIRECTORY);
-    EXPECT_NE(0, flock(folder, LOCK_EX | LOCK_NB));
-    EXPECT_EQ(EWOULDBLOCK, errno);
-    close(folder);
-    ASSERT_TRUE(first.Commit(kNew, strlen(kNew)) && sideFile.Commit(kNew, strlen(kNew)));
-    EXPECT_EQ(kNew, Get(name));
+    for (const std::string& name : c.locked) {
+      const int fd = open(name.empty() ? dir_.c_str() : Path(name).c_str(), O_RDONLY);
+      EXPECT_NE(0, flock(fd, LOCK_EX | LOCK_NB)) << name;
+      EXPECT_EQ(EWOULDBLOCK, errno) << name;
+      close(fd);
+    }
+    ASSERT_TRUE(write.Commit(kNew, strlen(kNew)) && sideFile.Commit(kNew, strlen(kNew)));
+    EXPECT_EQ(kNew, Get(c.target));
   }
 }
 
