@@ -91,11 +91,12 @@ class CheckOut(ToolTestCase):
         with open(self.path("db/journal.log"), encoding="utf-8") as f:
             return [line for line in f if line.split("\t")[2] == action]
 
-    def failing_run(self, folder, *parts):
+    def failing_run(self, folder, *parts, switches=()):
         """A /c run in `folder` that fails; its report holds `parts` in this order."""
-        result = self.run_tool("/nologo", "/c", cwd=self.path(folder))
+        args = ("/nologo", "/c") + tuple(switches)
+        result = self.run_tool(*args, cwd=self.path(folder))
         self.assertEqual(5, result.code, result.out)
-        report, position = self.report(result, "/nologo", "/c", cwd=self.path(folder)), 0
+        report, position = self.report(result, *args, cwd=self.path(folder)), 0
         for part in parts:
             found = report.find(part, position)
             self.assertNotEqual(-1, found, f"{part!r} missing after {position} in {report!r}")
@@ -131,18 +132,29 @@ class CheckOut(ToolTestCase):
                          (self.read("app/Tickwright.h"), self.read("app/Tickwright.bat")))
         self.assertEqual((1, 2), (len(self.journal("open")), len(self.journal("checkout"))))
 
-    def test_a_header_in_no_project_cannot_be_checked_out(self):
-        self.write("loose/Tickwright.h", header(41))
-        self.make_read_only("loose/Tickwright.h")
+    def test_a_file_in_no_project_cannot_be_checked_out(self):
         # A working folder that items.txt could not hold is refused, and the
         # database stays readable.
         refused = subprocess.run(launcher() + [self.admin, "add-project", "$/bad", "a\tb"],
                                  capture_output=True)
         self.assertEqual(2, refused.returncode)
         self.assertIn(b"tab or a line break", refused.stderr)
+        self.write("loose/Tickwright.h", header(41))
+        self.make_read_only("loose/Tickwright.h")
         out, _ = self.failing_run("loose", b"Error! Cannot checkout file.")
         self.assertEqual(build_line(42) + CHECKING_OUT + current_project("$/app") + NOT_IN_CURRENT,
                          out)
+        # A side file that is in no project says which file it is; the header stays as it was.
+        self.add_header("app")
+        for switch, name, text in [("/b", "Tickwright.bat", batch(41)),
+                                   ("/e", "Tickwright.env", b"BUILD_NUMBER=41\n")]:
+            with self.subTest(switch=switch):
+                self.write("app/" + name, text)
+                self.make_read_only("app/" + name)
+                kind = b"batch" if switch == "/b" else b"env"
+                self.failing_run("app", b"Error! Cannot checkout " + kind + b" file.",
+                                 switches=[switch])
+                os.remove(self.path("app/" + name))
 
     def test_a_file_whose_name_differs_only_in_letter_case_is_another_file(self):
         if on_windows():
