@@ -26,7 +26,7 @@ bool IsMissing(ClException* e) {
 DWORD ReadBuildNumber(ClFile& file, const ClString& name, bool& numberRead) {
   numberRead = false;
   try {
-    file.Open(name, ClFile::modeRead | ClFile::throwIfMissing);
+    file.Open(name);
   } catch (ClException* e) {
     if (!IsMissing(e)) throw;
     delete e;  // the header counts as absent

@@ -45,7 +45,7 @@ TEST_F(ReplaceFileTest, CreatesAndReplacesWholeFilesLeavingNothingBehind) {
 // Refused by the check, before anything is written, as opening for writing would refuse them.
 TEST_F(ReplaceFileTest, TargetsThatCannotBeWrittenAreRefusedBeforeAnyWrite) {
   Create("ro.h", "old");
-  ASSERT_TRUE(SetFileAttributesA(Path("ro.h").GetText(), FILE_ATTRIBUTE_READONLY));
+  MakeReadOnly("ro.h");
   fs::create_directory(folder / "dir.h");
   const struct {
     const char* name;
