@@ -145,7 +145,6 @@ bool HoldDescriptor(int fd) {
 std::atomic<bool> standardAbsent[3];
 
 struct StandardHandle : FileHandle {
-  StandardHandle() { text = true; }
   // The descriptor stays taken: a file opened later would otherwise receive
   // everything printed.
   bool Close() override {

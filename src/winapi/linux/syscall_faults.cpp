@@ -11,12 +11,11 @@
 //       "kind<TAB>n<TAB>name[<TAB>second name]", a descriptor named by the
 //       file it is open on.
 //
-// Kinds group the table's entries: open (open, mkstemps), read (read,
-// pread), write (write, pwrite), flush (fsync),
-// rename (rename, renameat2, link), stat (stat, lstat, fstat, faccessat,
-// getxattr, the inode flags, the umask, which never fails), chmod (chmod,
-// fchmod), lock (flock, lockRange), control (fcntl), limit (getrlimit), and
-// truncate, chown, unlink, close, readlink, getcwd, fadvise, allocate
+// Kinds group the table's entries: open, read (read, pread), write (write,
+// pwrite), flush (fsync), rename (rename, renameat2, link), stat (stat,
+// lstat, fstat, faccessat, getxattr, the inode flags, the umask, which never
+// fails), chmod (fchmod), lock (flock), control (fcntl), limit (getrlimit),
+// and truncate, chown, unlink, close, readlink, getcwd, allocate
 // (fallocate).
 #include <errno.h>
 #include <fcntl.h>
@@ -47,7 +46,6 @@ enum Kind {
   kClose,
   kReadlink,
   kGetcwd,
-  kFadvise,
   kAllocate,
   kControl,
   kLimit,
@@ -55,9 +53,8 @@ enum Kind {
 };
 
 const char* const kKindNames[kKindCount] = {
-    "open",     "read",  "write",  "flush", "rename",   "stat",   "chmod",   "lock",
-    "truncate", "chown", "unlink", "close", "readlink", "getcwd", "fadvise", "allocate",
-    "control",  "limit"};
+    "open",  "read",   "write", "flush",    "rename", "stat",     "chmod",   "lock",  "truncate",
+    "chown", "unlink", "close", "readlink", "getcwd", "allocate", "control", "limit"};
 
 constexpr int kKill = -1;  // not an errno: the process is killed
 
@@ -110,9 +107,6 @@ bool FailsOnFd(Kind kind, int fd) { return Fails(kind, logFd >= 0 ? NameOf(fd) :
 int Open(const char* path, int flags, mode_t mode) {
   return Fails(kOpen, path) ? -1 : realSyscalls.open(path, flags, mode);
 }
-int Mkstemps(char* pathTemplate, int suffixLength) {
-  return Fails(kOpen, pathTemplate) ? -1 : realSyscalls.mkstemps(pathTemplate, suffixLength);
-}
 ssize_t Read(int fd, void* buffer, size_t count) {
   return FailsOnFd(kRead, fd) ? -1 : realSyscalls.read(fd, buffer, count);
 }
@@ -135,9 +129,6 @@ int Lstat(const char* path, struct stat* st) {
 }
 int Fstat(int fd, struct stat* st) {
   return FailsOnFd(kStat, fd) ? -1 : realSyscalls.fstat(fd, st);
-}
-int Chmod(const char* path, mode_t mode) {
-  return Fails(kChmod, path) ? -1 : realSyscalls.chmod(path, mode);
 }
 int Fchmod(int fd, mode_t mode) {
   return FailsOnFd(kChmod, fd) ? -1 : realSyscalls.fchmod(fd, mode);
@@ -167,9 +158,6 @@ ssize_t Readlink(const char* path, char* buffer, size_t size) {
 char* Getcwd(char* buffer, size_t size) {
   return Fails(kGetcwd, "") ? nullptr : realSyscalls.getcwd(buffer, size);
 }
-int Fadvise(int fd, off_t offset, off_t length, int advice) {
-  return FailsOnFd(kFadvise, fd) ? -1 : realSyscalls.fadvise(fd, offset, length, advice);
-}
 ssize_t Pread(int fd, void* buffer, size_t count, off_t offset) {
   return FailsOnFd(kRead, fd) ? -1 : realSyscalls.pread(fd, buffer, count, offset);
 }
@@ -181,9 +169,6 @@ int Fallocate(int fd, int mode, off_t offset, off_t length) {
 }
 int Faccessat(int folder, const char* path, int mode, int flags) {
   return Fails(kStat, path) ? -1 : realSyscalls.faccessat(folder, path, mode, flags);
-}
-int LockRange(int fd, int command, struct flock* range) {
-  return FailsOnFd(kLock, fd) ? -1 : realSyscalls.lockRange(fd, command, range);
 }
 ssize_t Getxattr(const char* path, const char* name, void* value, size_t size) {
   return Fails(kStat, path) ? -1 : realSyscalls.getxattr(path, name, value, size);
@@ -235,11 +220,35 @@ struct Installer {
     if (!failure && !log) return;
     if (failure) ParseFailure(failure);
     if (log) logFd = ::open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    sys = LinuxSyscalls{Open,     Close,     Read,      Write,     Fstat,   Stat,      Lstat,
-                        Flock,    Ftruncate, Fsync,     Fchmod,    Chmod,   Rename,    Unlink,
-                        Mkstemps, Readlink,  Getcwd,    Fadvise,   Fchown,  Renameat2, Pread,
-                        Pwrite,   Fallocate, Faccessat, LockRange, Getxattr, Fcntl,
-                        Getrlimit, Link,     GetInodeFlags, GetUmask};
+    sys = LinuxSyscalls{
+        .open = Open,
+        .close = Close,
+        .read = Read,
+        .write = Write,
+        .fstat = Fstat,
+        .stat = Stat,
+        .lstat = Lstat,
+        .flock = Flock,
+        .ftruncate = Ftruncate,
+        .fsync = Fsync,
+        .fchmod = Fchmod,
+        .rename = Rename,
+        .unlink = Unlink,
+        .readlink = Readlink,
+        .getcwd = Getcwd,
+        .fchown = Fchown,
+        .renameat2 = Renameat2,
+        .pread = Pread,
+        .pwrite = Pwrite,
+        .fallocate = Fallocate,
+        .faccessat = Faccessat,
+        .getxattr = Getxattr,
+        .fcntl = Fcntl,
+        .getrlimit = Getrlimit,
+        .link = Link,
+        .getInodeFlags = GetInodeFlags,
+        .getUmask = GetUmask,
+    };
   }
 } installer;
 

@@ -18,7 +18,6 @@ int Open(const char* path, int flags, mode_t mode) { return ::open(path, flags, 
 int Stat(const char* path, struct stat* st) { return ::stat(path, st); }
 int Lstat(const char* path, struct stat* st) { return ::lstat(path, st); }
 int Fstat(int fd, struct stat* st) { return ::fstat(fd, st); }
-int LockRange(int fd, int command, struct flock* range) { return ::fcntl(fd, command, range); }
 int Fcntl(int fd, int command, int argument) { return ::fcntl(fd, command, argument); }
 int Getrlimit(int resource, struct rlimit* limit) {
   return ::getrlimit(static_cast<__rlimit_resource_t>(resource), limit);
@@ -29,23 +28,39 @@ mode_t GetUmask() {
   ::umask(mask);
   return mask;
 }
-int Fadvise(int fd, off_t offset, off_t length, int advice) {
-  int error = ::posix_fadvise(fd, offset, length, advice);
-  if (error == 0) return 0;
-  errno = error;
-  return -1;
-}
 
 }  // namespace
 
 // Constant-initialised, so that the table stands before any dynamic
 // initialiser runs, one that wraps it for a test included.
 constexpr LinuxSyscalls realSyscalls = {
-    Open,       ::close,     ::read,      ::write,   Fstat,      Stat,        Lstat,
-    ::flock,    ::ftruncate, ::fsync,     ::fchmod,  ::chmod,    ::rename,    ::unlink,
-    ::mkstemps, ::readlink,  ::getcwd,    Fadvise,   ::fchown,   ::renameat2, ::pread,
-    ::pwrite,   ::fallocate, ::faccessat, LockRange, ::getxattr, Fcntl,       Getrlimit,
-    ::link,     GetInodeFlags, GetUmask,
+    .open = Open,
+    .close = ::close,
+    .read = ::read,
+    .write = ::write,
+    .fstat = Fstat,
+    .stat = Stat,
+    .lstat = Lstat,
+    .flock = ::flock,
+    .ftruncate = ::ftruncate,
+    .fsync = ::fsync,
+    .fchmod = ::fchmod,
+    .rename = ::rename,
+    .unlink = ::unlink,
+    .readlink = ::readlink,
+    .getcwd = ::getcwd,
+    .fchown = ::fchown,
+    .renameat2 = ::renameat2,
+    .pread = ::pread,
+    .pwrite = ::pwrite,
+    .fallocate = ::fallocate,
+    .faccessat = ::faccessat,
+    .getxattr = ::getxattr,
+    .fcntl = Fcntl,
+    .getrlimit = Getrlimit,
+    .link = ::link,
+    .getInodeFlags = GetInodeFlags,
+    .getUmask = GetUmask,
 };
 
 constinit LinuxSyscalls sys = realSyscalls;

@@ -9,7 +9,6 @@
 #include <sys/types.h>
 #include <sys/uio.h>
 
-struct flock;
 struct rlimit;
 
 struct LinuxSyscalls {
@@ -24,14 +23,10 @@ struct LinuxSyscalls {
   int (*ftruncate)(int fd, off_t length);
   int (*fsync)(int fd);
   int (*fchmod)(int fd, mode_t mode);
-  int (*chmod)(const char* path, mode_t mode);
   int (*rename)(const char* from, const char* to);
   int (*unlink)(const char* path);
-  int (*mkstemps)(char* pathTemplate, int suffixLength);
   ssize_t (*readlink)(const char* path, char* buffer, size_t size);
   char* (*getcwd)(char* buffer, size_t size);
-  // posix_fadvise, but failing as the others do: -1 with errno.
-  int (*fadvise)(int fd, off_t offset, off_t length, int advice);
   int (*fchown)(int fd, uid_t owner, gid_t group);
   int (*renameat2)(int fromFolder, const char* from, int toFolder, const char* to,
                    unsigned int flags);
@@ -39,8 +34,6 @@ struct LinuxSyscalls {
   ssize_t (*pwrite)(int fd, const void* buffer, size_t count, off_t offset);
   int (*fallocate)(int fd, int mode, off_t offset, off_t length);
   int (*faccessat)(int folder, const char* path, int mode, int flags);
-  // fcntl() with a byte-range lock command (F_OFD_SETLK and the like).
-  int (*lockRange)(int fd, int command, struct flock* range);
   ssize_t (*getxattr)(const char* path, const char* name, void* value, size_t size);
   // fcntl() with an int argument (F_DUPFD_CLOEXEC, F_GETFL, F_SETFL).
   int (*fcntl)(int fd, int command, int argument);
