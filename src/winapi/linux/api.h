@@ -75,7 +75,6 @@ LONG WINAPI InterlockedDecrement(LONG volatile* value);
 // The command line rebuilt from argv so that the tokenizer reads back what
 // the user meant (see process.cpp for the rules).
 LPSTR WINAPI GetCommandLineA();
-BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info);
 HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
 SIZE_T WINAPI VirtualQuery(LPCVOID address, PMEMORY_BASIC_INFORMATION info, SIZE_T length);

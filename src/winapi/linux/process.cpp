@@ -1,5 +1,5 @@
-// The process and its modules on Linux: the command line, the system version,
-// module handles and names, memory regions and guarded reads of our own memory.
+// The process and its modules on Linux: the command line, module handles and
+// names, memory regions and guarded reads of our own memory.
 //
 // Where Linux differs:
 // - Linux hands argv over already split; GetCommandLineA rebuilds one line
@@ -7,8 +7,6 @@
 //   (command_line.h). An argument that holds a double quote cannot be put on
 //   that line: a stand-in item takes its place, and UncarriedArgument names
 //   the argument behind it.
-// - GetVersionExA reports Windows XP (NT 5.1), the system the program was
-//   written for, so that it picks the thread's code page, which is UTF-8 here.
 // - A module is the executable or a shared object; its handle is its load
 //   address (dladdr's dli_fbase). Memory outside every module is described
 //   from /proc/self/maps as private memory.
@@ -522,19 +520,6 @@ LPSTR WINAPI GetCommandLineA() {
                : CommandLineFromProc();
   }
   return line.data();
-}
-
-BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
-  if (!info || info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA)) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return FALSE;
-  }
-  info->dwMajorVersion = 5;
-  info->dwMinorVersion = 1;
-  info->dwBuildNumber = 2600;
-  info->dwPlatformId = VER_PLATFORM_WIN32_NT;
-  info->szCSDVersion[0] = '\0';
-  return TRUE;
 }
 
 HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName) {

@@ -172,18 +172,6 @@ typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
 #define CSTR_EQUAL 2
 #define CSTR_GREATER_THAN 3
 
-typedef struct _OSVERSIONINFOA {
-  DWORD dwOSVersionInfoSize;
-  DWORD dwMajorVersion;
-  DWORD dwMinorVersion;
-  DWORD dwBuildNumber;
-  DWORD dwPlatformId;
-  CHAR szCSDVersion[128];
-} OSVERSIONINFOA, *LPOSVERSIONINFOA;
-#define VER_PLATFORM_WIN32s 0
-#define VER_PLATFORM_WIN32_WINDOWS 1
-#define VER_PLATFORM_WIN32_NT 2
-
 // Console.
 #define STD_INPUT_HANDLE ((DWORD)-10)
 #define STD_OUTPUT_HANDLE ((DWORD)-11)
