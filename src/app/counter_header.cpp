@@ -7,7 +7,6 @@
 #include "app/side_files.h"
 #include "base/file.h"
 #include "base/path_name.h"
-#include "base/replace_file.h"
 #include "console/console_print.h"
 #include "console/message_box.h"
 #include "errors/exception.h"

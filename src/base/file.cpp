@@ -1,4 +1,5 @@
-// ClFile and GetFullPath over the ANSI file calls of the Win32 API.
+// ClFile and GetFullPath over the ANSI file calls of the Win32 API;
+// ClFileReplacement over SafeWrite.
 #include "base/file.h"
 
 #include "errors/exception.h"
@@ -43,6 +44,40 @@ void ClFile::ReadString(ClString& out, DWORD count) {
   }
   p = out.SetSize(read + 1, 0, true);
   p[read] = 0;
+}
+
+void ClFileReplacement::Throw() {
+  const DWORD code = GetLastError();
+  // The user knows the target, not our claim file, except in a failed rename.
+  switch (write_.FailedStep()) {
+    case SafeWrite::Step::kWrite:
+      throw new ClFileException(code, ClMessage::Reference(IDS_WRITE_ERROR), target_);
+    case SafeWrite::Step::kMove:
+      throw new ClFileException(
+          code,
+          ClMessage(
+              ClString(IDS_CANNOT_MOVE_FILE, write_.ClaimFileName().c_str(), target_.GetText())),
+          target_);
+    default:
+      throw new ClFileException(code, ClMessage::Reference(IDS_CANNOT_OPEN_FILE), target_);
+  }
+}
+
+void ClFileReplacement::Claim(const ClString& target, SafeWrite::OwnText ownText) {
+  target_ = target;
+  if (!write_.Claim(target.GetText(), ownText)) Throw();
+}
+
+void ClFileReplacement::Check() {
+  if (!write_.Check()) Throw();
+}
+
+void ClFileReplacement::Prepare(const void* data, DWORD size) {
+  if (!write_.Prepare(data, size)) Throw();
+}
+
+void ClFileReplacement::Commit() {
+  if (!write_.Commit()) Throw();
 }
 
 void GetFullPath(ClString& out, const char* name, bool directoryOnly) {

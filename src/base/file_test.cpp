@@ -80,6 +80,35 @@ TEST_F(ClFileTest, AnOpenFileIsSharedWithNobodyUntilClosed) {
   second.Open(Path("a.h"));
 }
 
+// SafeWrite's failures, thrown naming the target.
+TEST_F(ClFileTest, AReplacementThrowsItsFailuresNamingTheTarget) {
+  Create("a.h", "old");
+  Create("ro.h", "old");
+  MakeReadOnly("ro.h");
+  // The code of the ClFileException ("Cannot open file") that `step` threw.
+  auto thrownCode = [](auto step, const ClString& target) -> DWORD {
+    try {
+      step();
+    } catch (ClFileException* e) {
+      const DWORD code = e->errorCode;
+      EXPECT_STREQ(target.GetText(), e->fileName.GetText());
+      ClString report;
+      e->BuildReport(report);
+      EXPECT_EQ(0u, std::string(report.GetText()).rfind("ERROR!   Cannot open file.", 0));
+      delete e;
+      return code;
+    }
+    return ERROR_SUCCESS;
+  };
+  ClFileReplacement held, second, readOnly;
+  held.Claim(Path("a.h"), nullptr);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION),
+            thrownCode([&] { second.Claim(Path("a.h"), nullptr); }, Path("a.h")));
+  readOnly.Claim(Path("ro.h"), nullptr);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED),
+            thrownCode([&] { readOnly.Check(); }, Path("ro.h")));
+}
+
 TEST(GetFullPath, MakesNamesAbsolute) {
   ClString full;
   GetFullPath(full, "some.h");
