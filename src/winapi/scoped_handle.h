@@ -40,8 +40,8 @@ class ScopedHandle {
   Handle handle_ = Traits::kInvalid;
 };
 
-// A HANDLE that CloseHandle closes (the Linux layer's handles too), for
-// which INVALID_HANDLE_VALUE means none.
+// A HANDLE that CloseHandle closes (the Linux layer's handles too): a
+// file's, for which INVALID_HANDLE_VALUE means none...
 struct FileHandleTraits {
   using Handle = HANDLE;
   static inline const Handle kInvalid = INVALID_HANDLE_VALUE;
@@ -51,6 +51,12 @@ struct FileHandleTraits {
     SetLastError(saved);
   }
 };
+// ... or another object's (a thread, a mutex), for which null does.
+struct ObjectHandleTraits : FileHandleTraits {
+  static inline const Handle kInvalid = nullptr;
+};
+using ScopedObject = ScopedHandle<ObjectHandleTraits>;
+
 #ifdef _WIN32
 using ScopedFile = ScopedHandle<FileHandleTraits>;
 

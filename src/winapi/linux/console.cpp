@@ -40,6 +40,7 @@
 #include "winapi/linux/last_error.h"
 #include "winapi/linux/syscalls.h"
 #include "winapi/linux/terminal.h"
+#include "winapi/scoped_handle.h"
 
 namespace {
 
@@ -129,16 +130,18 @@ bool IsInputConsole(const FileHandle& console) {
 // gets that number: /dev/null, or an eventfd where /dev/null cannot be
 // opened. Neither is inherited, so a child finds the descriptor closed.
 bool HoldDescriptor(int fd) {
-  int holder = sys.open("/dev/null", O_RDWR | O_CLOEXEC, 0);
-  if (holder < 0) holder = eventfd(0, EFD_CLOEXEC);
-  if (holder < 0) {
+  ScopedFile holder(sys.open("/dev/null", O_RDWR | O_CLOEXEC, 0));
+  if (!holder) holder.Reset(eventfd(0, EFD_CLOEXEC));
+  if (!holder) {
     SetLastErrorFromErrno(errno);
     return false;
   }
-  if (holder == fd) return true;
-  const bool held = dup3(holder, fd, O_CLOEXEC) == fd;
+  if (holder.Get() == fd) {
+    holder.Release();  // it is the held descriptor itself
+    return true;
+  }
+  const bool held = dup3(holder.Get(), fd, O_CLOEXEC) == fd;
   if (!held) SetLastErrorFromErrno(errno);
-  sys.close(holder);
   return held;
 }
 

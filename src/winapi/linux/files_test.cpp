@@ -10,23 +10,18 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <memory>
 #include <string>
 
 #include "winapi/linux/api.h"
 #include "winapi/linux/handles.h"
 #include "winapi/linux/syscalls.h"
+#include "winapi/scoped_handle.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct HandleCloser {
-  void operator()(void* handle) const {
-    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-  }
-};
-using Handle = std::unique_ptr<void, HandleCloser>;
+using Handle = ScopedHandle<FileHandleTraits>;
 
 // A layer handle for a descriptor the test made itself.
 Handle Wrap(int fd) {
@@ -77,7 +72,7 @@ class FilesTest : public ::testing::Test {
   }
   // ERROR_SUCCESS when the file opens (it is closed again), else the last error.
   DWORD OpenError(const std::string& name, DWORD share = 0) const {
-    return ErrorOf(Open(name, share).get() != INVALID_HANDLE_VALUE);
+    return ErrorOf(static_cast<bool>(Open(name, share)));
   }
 
   std::string dir_;
@@ -95,10 +90,10 @@ TEST_F(FilesTest, ConflictingOpensFailWithSharingViolation) {
   Put("f", "old");
   for (const auto& c : kCases) {
     Handle first = Open("f", c.share1);
-    ASSERT_NE(first.get(), INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(first);
     EXPECT_EQ(OpenError("f", c.share2), c.secondOpens ? ERROR_SUCCESS : ERROR_SHARING_VIOLATION)
         << "case " << (&c - kCases);
-    first.reset();  // closing releases the lock
+    first.Reset();  // closing releases the lock
     EXPECT_EQ(OpenError("f", c.share2), ERROR_SUCCESS);
   }
 }
@@ -112,15 +107,15 @@ TEST_F(FilesTest, OpenRetriesWhenTheNameIsReplacedBeforeItsLock) {
     return realSyscalls.flock(fd, operation);
   };
   Handle file = Open("f");
-  ASSERT_NE(file.get(), INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(file);
   EXPECT_EQ(calls, 2);
   char text[8];
   DWORD count = 0;
-  ASSERT_TRUE(ReadFile(file.get(), text, sizeof text, &count, nullptr));
+  ASSERT_TRUE(ReadFile(file.Get(), text, sizeof text, &count, nullptr));
   EXPECT_EQ(std::string(text, count), "new");  // the file that has the name
 
   // A name that changes at every attempt is given up on.
-  file.reset();
+  file.Reset();
   sys.flock = [](int fd, int operation) {
     ReplaceTarget();
     return realSyscalls.flock(fd, operation);
@@ -145,7 +140,7 @@ TEST_F(FilesTest, WriteFileCompletesShortWritesAndReportsAFullDisk) {
     writtenSoFar = 0;
     Handle file = Wrap(open(Path("f").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     DWORD written = 99;
-    EXPECT_EQ(ErrorOf(WriteFile(file.get(), "0123456789", 10, &written, nullptr)),
+    EXPECT_EQ(ErrorOf(WriteFile(file.Get(), "0123456789", 10, &written, nullptr)),
               limit == 4 ? ERROR_DISK_FULL : ERROR_SUCCESS);
     EXPECT_EQ(written, std::min<size_t>(10, limit));
     EXPECT_EQ(Get("f"), std::string("0123456789", written));
@@ -164,18 +159,18 @@ TEST_F(FilesTest, ReadsFillFromFilesButTakeWhatPipesHave) {
   Handle file = Open("f");
   char text[16];
   DWORD count = 0;
-  ASSERT_TRUE(ReadFile(file.get(), text, 10, &count, nullptr));
+  ASSERT_TRUE(ReadFile(file.Get(), text, 10, &count, nullptr));
   EXPECT_EQ(std::string(text, count), "0123456789");
 
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
   Handle in = Wrap(fds[0]), out = Wrap(fds[1]);
-  ASSERT_TRUE(WriteFile(out.get(), "abc", 3, &count, nullptr));
-  ASSERT_TRUE(ReadFile(in.get(), text, sizeof text, &count, nullptr));
+  ASSERT_TRUE(WriteFile(out.Get(), "abc", 3, &count, nullptr));
+  ASSERT_TRUE(ReadFile(in.Get(), text, sizeof text, &count, nullptr));
   EXPECT_EQ(std::string(text, count), "ab");  // one read, however short
   // A pipe without reader is an error, not the death of the process.
-  in.reset();
-  EXPECT_EQ(ErrorOf(WriteFile(out.get(), "x", 1, &count, nullptr)), ERROR_NO_DATA);
+  in.Reset();
+  EXPECT_EQ(ErrorOf(WriteFile(out.Get(), "x", 1, &count, nullptr)), ERROR_NO_DATA);
 }
 
 TEST_F(FilesTest, FullPathNameIsLexical) {

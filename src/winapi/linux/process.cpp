@@ -30,6 +30,7 @@
 #include "winapi/linux/command_line.h"
 #include "winapi/linux/syscalls.h"
 #include "winapi/portable.h"
+#include "winapi/scoped_handle.h"
 
 namespace {
 
@@ -234,29 +235,15 @@ class LineBuilder {
   std::string pending_;
 };
 
-// An open descriptor that closes itself.
-struct Descriptor {
-  int fd = -1;
-  Descriptor() = default;
-  explicit Descriptor(int descriptor) : fd(descriptor) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  ~Descriptor() { Reset(); }
-  void Reset() {
-    if (fd >= 0) sys.close(fd);
-    fd = -1;
-  }
-};
-
 // The whole of a file of /proc (whose size stat does not tell); false with
 // errno set on failure.
 bool ReadWholeFile(const char* path, std::string& text) {
-  Descriptor file(sys.open(path, O_RDONLY | O_CLOEXEC, 0));
-  if (file.fd < 0) return false;
+  ScopedFile file(sys.open(path, O_RDONLY | O_CLOEXEC, 0));
+  if (!file) return false;
   text.clear();
   char chunk[4096];
   while (true) {
-    ssize_t n = sys.read(file.fd, chunk, sizeof chunk);
+    ssize_t n = sys.read(file.Get(), chunk, sizeof chunk);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return false;
     if (n == 0) return true;
@@ -427,13 +414,13 @@ size_t CopyWithVmReadv(char* to, uintptr_t from, size_t size, bool& refused) {
 // of our own is the fallback probe. One per thread, so that no lock is taken
 // on the way out of a fault.
 struct ProbePipe {
-  Descriptor readEnd, writeEnd;
+  ScopedFile readEnd, writeEnd;
   bool Ready() {
-    if (readEnd.fd >= 0) return true;
+    if (readEnd) return true;
     int fds[2];
     if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return false;
-    readEnd.fd = fds[0];
-    writeEnd.fd = fds[1];
+    readEnd.Reset(fds[0]);
+    writeEnd.Reset(fds[1]);
     return true;
   }
   // After a read back that did not drain the pipe: start afresh next time.
@@ -451,12 +438,12 @@ size_t CopyThroughPipe(char* to, uintptr_t from, size_t size) {
     uintptr_t address = from + done;
     size_t piece = PieceAt(address, size - done);  // at most a page: the pipe holds it
     ssize_t written =
-        sys.write(probePipe.writeEnd.fd, reinterpret_cast<const void*>(address), piece);
+        sys.write(probePipe.writeEnd.Get(), reinterpret_cast<const void*>(address), piece);
     if (written <= 0) {
       if (written < 0 && errno != EFAULT) probePipe.Discard();
       return done;
     }
-    ssize_t readBack = sys.read(probePipe.readEnd.fd, to + done, static_cast<size_t>(written));
+    ssize_t readBack = sys.read(probePipe.readEnd.Get(), to + done, static_cast<size_t>(written));
     if (readBack != written) {
       probePipe.Discard();
       return done;
