@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "res/switch_words.h"
 #include "winapi/linux/api.h"
 #include "winapi/linux/command_line.h"
 #include "winapi/linux/syscalls.h"
@@ -66,16 +67,14 @@ void CaptureArguments(int argc, char** argv, char**) {
 [[gnu::used, gnu::section(".init_array")]] void (*captureArguments)(int, char**,
                                                                     char**) = CaptureArguments;
 
-const char* const kSwitchWords[] = {"i", "b", "nologo", "c", "n", "?", "help", "version", "e"};
-
 bool IsSwitchWord(const std::string& name) {
-  for (const char* word : kSwitchWords) {
-    if (name.size() != strlen(word)) continue;
+  for (const SwitchWord& word : kSwitchWords) {
+    if (name.size() != strlen(word.name)) continue;
     bool same = true;
     for (size_t i = 0; i < name.size() && same; ++i) {
       char c = name[i];
       if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-      same = c == word[i];
+      same = c == word.name[i];
     }
     if (same) return true;
   }
