@@ -196,7 +196,7 @@ struct FolderTraits {
   static constexpr Handle kInvalid = nullptr;
   static void Close(Handle folder) {
     const int saved = errno;
-    closedir(folder);
+    sys.closedir(folder);
     errno = saved;
   }
 };
@@ -250,10 +250,10 @@ bool ReadRegistration(const std::string& path, Registration& out) {
 std::vector<Registration> ListRegistrations(const std::string& folder) {
   std::vector<Registration> result;
   if (folder.empty()) return result;
-  ScopedFolder dir(opendir(folder.c_str()));
+  ScopedFolder dir(sys.opendir(folder.c_str()));
   if (!dir) return result;
   std::vector<std::pair<std::string, CLSID>> names;
-  while (dirent* entry = readdir(dir.Get())) {
+  while (dirent* entry = sys.readdir(dir.Get())) {
     CLSID clsid;
     if (ParseGuid(entry->d_name, clsid)) names.emplace_back(entry->d_name, clsid);
   }
@@ -271,9 +271,9 @@ std::vector<Registration> ListRegistrations(const std::string& folder) {
 std::vector<std::string> ClassFileNames(const std::string& folder, REFCLSID clsid) {
   std::vector<std::string> names;
   if (folder.empty()) return names;
-  ScopedFolder dir(opendir(folder.c_str()));
+  ScopedFolder dir(sys.opendir(folder.c_str()));
   if (!dir) return names;
-  while (dirent* entry = readdir(dir.Get())) {
+  while (dirent* entry = sys.readdir(dir.Get())) {
     CLSID found;
     if (ParseGuid(entry->d_name, found) && found == clsid) names.emplace_back(entry->d_name);
   }
@@ -311,7 +311,7 @@ bool MakeFolders(const std::string& folder) {
   for (size_t slash = folder.find('/', 1); slash != std::string::npos;
        slash = folder.find('/', slash + 1)) {
     std::string part = folder.substr(0, slash);
-    if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
+    if (sys.mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
   }
   return true;
 }

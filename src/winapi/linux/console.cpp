@@ -81,19 +81,21 @@ void InstallRestoreHooks() {
 }
 
 bool GetModes(int fd, struct termios* modes) {
-  if (tcgetattr(fd, modes) == 0) return true;
+  if (sys.tcgetattr(fd, modes) == 0) return true;
   SetLastErrorFromErrno(errno);
   return false;
 }
 
 bool SetModes(int fd, const struct termios& modes) {
   // TCSANOW, not TCSAFLUSH: a key typed ahead must survive the change.
-  int result;
-  do result = tcsetattr(fd, TCSANOW, &modes);
-  while (result != 0 && errno == EINTR);
-  if (result == 0) return true;
+  if (RetryOnInterrupt([&] { return sys.tcsetattr(fd, TCSANOW, &modes); }) == 0) return true;
   SetLastErrorFromErrno(errno);
   return false;
+}
+
+bool IsTerminal(int fd) {
+  struct termios modes;
+  return sys.tcgetattr(fd, &modes) == 0;
 }
 
 // The first change to a console's mode guards the mode it had before; later
@@ -113,7 +115,7 @@ bool GuardConsoleMode(int fd) {
 // a redirected handle is no console.
 FileHandle* ConsoleFrom(HANDLE console) {
   FileHandle* file = FileHandleFrom(console);
-  if (file && !isatty(file->fd)) {
+  if (file && !IsTerminal(file->fd)) {
     SetLastError(ERROR_INVALID_HANDLE);
     return nullptr;
   }
@@ -122,7 +124,7 @@ FileHandle* ConsoleFrom(HANDLE console) {
 
 bool IsInputConsole(const FileHandle& console) {
   if (console.fd == STDIN_FILENO) return true;
-  int flags = fcntl(console.fd, F_GETFL);
+  const int flags = sys.fcntl(console.fd, F_GETFL, 0);
   return flags >= 0 && (flags & O_ACCMODE) == O_RDONLY;
 }
 
@@ -131,7 +133,7 @@ bool IsInputConsole(const FileHandle& console) {
 // opened. Neither is inherited, so a child finds the descriptor closed.
 bool HoldDescriptor(int fd) {
   ScopedFile holder(sys.open("/dev/null", O_RDWR | O_CLOEXEC, 0));
-  if (!holder) holder.Reset(eventfd(0, EFD_CLOEXEC));
+  if (!holder) holder.Reset(sys.eventfd(0, EFD_CLOEXEC));
   if (!holder) {
     SetLastErrorFromErrno(errno);
     return false;
@@ -140,7 +142,7 @@ bool HoldDescriptor(int fd) {
     holder.Release();  // it is the held descriptor itself
     return true;
   }
-  const bool held = dup3(holder.Get(), fd, O_CLOEXEC) == fd;
+  const bool held = sys.dup3(holder.Get(), fd, O_CLOEXEC) == fd;
   if (!held) SetLastErrorFromErrno(errno);
   return held;
 }
@@ -214,10 +216,7 @@ void RestoreTerminalModes() {
     if (latest < 0) break;
     SavedMode& slot = savedModes[latest];
     int fd = slot.fd.load(std::memory_order_acquire);
-    if (fd >= 0) {
-      while (tcsetattr(fd, TCSANOW, &slot.mode) != 0 && errno == EINTR) {
-      }
-    }
+    if (fd >= 0) RetryOnInterrupt([&] { return sys.tcsetattr(fd, TCSANOW, &slot.mode); });
     below = latestOrder;
   }
   errno = savedErrno;
@@ -228,9 +227,9 @@ bool WriteAll(int fd, const void* data, size_t size, size_t* written) {
   size_t done = 0;
   bool ok = true;
   while (done < size) {
-    ssize_t result = sys.write(fd, bytes + done, size - done);
+    const ssize_t result =
+        RetryOnInterrupt([&] { return sys.write(fd, bytes + done, size - done); });
     if (result < 0) {
-      if (errno == EINTR) continue;
       SetLastErrorFromErrno(errno);
       ok = false;
       break;
@@ -242,7 +241,7 @@ bool WriteAll(int fd, const void* data, size_t size, size_t* written) {
 }
 
 bool InBackground(int fd) {
-  const pid_t foreground = tcgetpgrp(fd);
+  const pid_t foreground = sys.tcgetpgrp(fd);
   return foreground > 0 && foreground != getpgrp();
 }
 
@@ -295,10 +294,7 @@ HANDLE WINAPI GetStdHandle(DWORD which) {
 void ReserveStandardHandles() {
   // One call for the three: a closed descriptor answers POLLNVAL at once.
   struct pollfd standard[3] = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}};
-  int result;
-  do result = poll(standard, 3, 0);
-  while (result < 0 && errno == EINTR);
-  if (result < 0) return;
+  if (RetryOnInterrupt([&] { return sys.poll(standard, 3, 0); }) < 0) return;
   for (const struct pollfd& descriptor : standard) {
     if (!(descriptor.revents & POLLNVAL)) continue;
     standardAbsent[descriptor.fd] = true;
@@ -361,9 +357,7 @@ BOOL WINAPI ReadConsoleA(HANDLE console, LPVOID buffer, DWORD toRead, LPDWORD re
   if (!file) return FALSE;
   if (read) *read = 0;
   if (toRead == 0) return TRUE;
-  ssize_t result;
-  do result = sys.read(file->fd, buffer, 1);
-  while (result < 0 && errno == EINTR);
+  const ssize_t result = RetryOnInterrupt([&] { return sys.read(file->fd, buffer, 1); });
   if (result < 0) {
     SetLastErrorFromErrno(errno);
     return FALSE;
@@ -384,7 +378,7 @@ BOOL WINAPI WriteConsoleA(HANDLE console, const void* buffer, DWORD toWrite, LPD
 }
 
 BOOL WINAPI SetConsoleTitleA(LPCSTR title) {
-  if (!isatty(STDOUT_FILENO)) {
+  if (!IsTerminal(STDOUT_FILENO)) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }

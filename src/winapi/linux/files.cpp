@@ -158,8 +158,7 @@ class SigpipeBlock {
     if (!wasPending_) {
       // Take back the signal our write raised, not one that was waiting already.
       struct timespec now = {};
-      while (sigtimedwait(&pipe_, nullptr, &now) < 0 && errno == EINTR) {
-      }
+      RetryOnInterrupt([&] { return sigtimedwait(&pipe_, nullptr, &now); });
     }
     pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
     errno = saved;
@@ -176,8 +175,8 @@ class SigpipeBlock {
 HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES,
                           DWORD creation, DWORD flags, HANDLE) {
   constexpr DWORD kShareModes = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-  if (!name || access != GENERIC_READ || (shareMode & ~kShareModes) ||
-      creation != OPEN_EXISTING || (flags & ~FILE_ATTRIBUTE_NORMAL)) {
+  if (!name || access != GENERIC_READ || (shareMode & ~kShareModes) || creation != OPEN_EXISTING ||
+      (flags & ~FILE_ATTRIBUTE_NORMAL)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }

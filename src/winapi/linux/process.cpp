@@ -237,13 +237,12 @@ class LineBuilder {
 // The whole of a file of /proc (whose size stat does not tell); false with
 // errno set on failure.
 bool ReadWholeFile(const char* path, std::string& text) {
-  ScopedFile file(sys.open(path, O_RDONLY | O_CLOEXEC, 0));
+  ScopedFile file(RetryOnInterrupt([&] { return sys.open(path, O_RDONLY | O_CLOEXEC, 0); }));
   if (!file) return false;
   text.clear();
   char chunk[4096];
   while (true) {
-    ssize_t n = sys.read(file.Get(), chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
+    const ssize_t n = RetryOnInterrupt([&] { return sys.read(file.Get(), chunk, sizeof chunk); });
     if (n < 0) return false;
     if (n == 0) return true;
     text.append(chunk, static_cast<size_t>(n));
@@ -417,7 +416,7 @@ struct ProbePipe {
   bool Ready() {
     if (readEnd) return true;
     int fds[2];
-    if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+    if (sys.pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return false;
     readEnd.Reset(fds[0]);
     writeEnd.Reset(fds[1]);
     return true;

@@ -15,8 +15,9 @@
 // pwrite), flush (fsync), rename (rename, renameat2, link), stat (stat,
 // lstat, fstat, faccessat, getxattr, the inode flags, the umask, which never
 // fails), chmod (fchmod), lock (flock), control (fcntl), limit (getrlimit),
-// and truncate, chown, unlink, close, readlink, getcwd, allocate
-// (fallocate).
+// close (close, closedir), list (opendir, readdir), terminal (tcgetattr,
+// tcsetattr, tcgetpgrp), descriptor (dup3, eventfd, pipe2), and truncate,
+// chown, unlink, readlink, getcwd, allocate (fallocate), mkdir, poll.
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -49,12 +50,18 @@ enum Kind {
   kAllocate,
   kControl,
   kLimit,
+  kMkdir,
+  kList,
+  kTerminal,
+  kPoll,
+  kDescriptor,
   kKindCount
 };
 
 const char* const kKindNames[kKindCount] = {
-    "open",  "read",   "write", "flush",    "rename", "stat",     "chmod",   "lock",  "truncate",
-    "chown", "unlink", "close", "readlink", "getcwd", "allocate", "control", "limit"};
+    "open",     "read",  "write",  "flush",    "rename",   "stat",      "chmod",    "lock",
+    "truncate", "chown", "unlink", "close",    "readlink", "getcwd",    "allocate", "control",
+    "limit",    "mkdir", "list",   "terminal", "poll",     "descriptor"};
 
 constexpr int kKill = -1;  // not an errno: the process is killed
 
@@ -189,6 +196,42 @@ mode_t GetUmask() {
   Fails(kStat, "");
   return realSyscalls.getUmask();
 }
+int Mkdir(const char* path, mode_t mode) {
+  return Fails(kMkdir, path) ? -1 : realSyscalls.mkdir(path, mode);
+}
+DIR* Opendir(const char* path) { return Fails(kList, path) ? nullptr : realSyscalls.opendir(path); }
+struct dirent* Readdir(DIR* folder) {
+  return FailsOnFd(kList, dirfd(folder)) ? nullptr : realSyscalls.readdir(folder);
+}
+// As close: the folder is released even when closing it fails.
+int Closedir(DIR* folder) {
+  if (!FailsOnFd(kClose, dirfd(folder))) return realSyscalls.closedir(folder);
+  int injected = errno;
+  realSyscalls.closedir(folder);
+  errno = injected;
+  return -1;
+}
+int Tcgetattr(int fd, struct termios* modes) {
+  return FailsOnFd(kTerminal, fd) ? -1 : realSyscalls.tcgetattr(fd, modes);
+}
+int Tcsetattr(int fd, int when, const struct termios* modes) {
+  return FailsOnFd(kTerminal, fd) ? -1 : realSyscalls.tcsetattr(fd, when, modes);
+}
+pid_t Tcgetpgrp(int fd) { return FailsOnFd(kTerminal, fd) ? -1 : realSyscalls.tcgetpgrp(fd); }
+int Poll(struct pollfd* descriptors, nfds_t count, int milliseconds) {
+  return FailsOnFd(kPoll, count ? descriptors[0].fd : -1)
+             ? -1
+             : realSyscalls.poll(descriptors, count, milliseconds);
+}
+int Dup3(int from, int to, int flags) {
+  return FailsOnFd(kDescriptor, from) ? -1 : realSyscalls.dup3(from, to, flags);
+}
+int Eventfd(unsigned int initial, int flags) {
+  return Fails(kDescriptor, "eventfd") ? -1 : realSyscalls.eventfd(initial, flags);
+}
+int Pipe2(int* ends, int flags) {
+  return Fails(kDescriptor, "pipe") ? -1 : realSyscalls.pipe2(ends, flags);
+}
 
 // Reads TICKWRIGHT_FAIL_CALL; a text that names no kind fails nothing, which
 // the tests notice as a run that did not fail.
@@ -248,6 +291,17 @@ struct Installer {
         .link = Link,
         .getInodeFlags = GetInodeFlags,
         .getUmask = GetUmask,
+        .mkdir = Mkdir,
+        .opendir = Opendir,
+        .readdir = Readdir,
+        .closedir = Closedir,
+        .tcgetattr = Tcgetattr,
+        .tcsetattr = Tcsetattr,
+        .tcgetpgrp = Tcgetpgrp,
+        .poll = Poll,
+        .dup3 = Dup3,
+        .eventfd = Eventfd,
+        .pipe2 = Pipe2,
     };
   }
 } installer;

@@ -6,10 +6,12 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <linux/fs.h>
+#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/xattr.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -23,6 +25,8 @@ int Getrlimit(int resource, struct rlimit* limit) {
   return ::getrlimit(static_cast<__rlimit_resource_t>(resource), limit);
 }
 int GetInodeFlags(int fd, int* flags) { return ::ioctl(fd, FS_IOC_GETFLAGS, flags); }
+int Mkdir(const char* path, mode_t mode) { return ::mkdir(path, mode); }
+int Pipe2(int* ends, int flags) { return ::pipe2(ends, flags); }
 mode_t GetUmask() {
   const mode_t mask = ::umask(0);
   ::umask(mask);
@@ -61,6 +65,17 @@ constexpr LinuxSyscalls realSyscalls = {
     .link = ::link,
     .getInodeFlags = GetInodeFlags,
     .getUmask = GetUmask,
+    .mkdir = Mkdir,
+    .opendir = ::opendir,
+    .readdir = ::readdir,
+    .closedir = ::closedir,
+    .tcgetattr = ::tcgetattr,
+    .tcsetattr = ::tcsetattr,
+    .tcgetpgrp = ::tcgetpgrp,
+    .poll = ::poll,
+    .dup3 = ::dup3,
+    .eventfd = ::eventfd,
+    .pipe2 = Pipe2,
 };
 
 constinit LinuxSyscalls sys = realSyscalls;

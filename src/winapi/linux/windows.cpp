@@ -108,13 +108,12 @@ class ControllingTerminal {
     token_ = SaveTerminalMode(fd_.Get());
     if (token_ < 0) return false;
     struct termios modes;
-    int result = tcgetattr(fd_.Get(), &modes);
+    int result = sys.tcgetattr(fd_.Get(), &modes);
     if (result == 0) {
       modes.c_lflag &= ~(ICANON | ECHO);
       modes.c_cc[VMIN] = 1;
       modes.c_cc[VTIME] = 0;
-      do result = tcsetattr(fd_.Get(), TCSANOW, &modes);
-      while (result != 0 && errno == EINTR);
+      result = RetryOnInterrupt([&] { return sys.tcsetattr(fd_.Get(), TCSANOW, &modes); });
     }
     if (result != 0) SetLastErrorFromErrno(errno);
     return result == 0;
@@ -123,9 +122,7 @@ class ControllingTerminal {
   // The next byte typed, or -1 with the last error set.
   int ReadByte() {
     unsigned char byte;
-    ssize_t result;
-    do result = sys.read(fd_.Get(), &byte, 1);
-    while (result < 0 && errno == EINTR);
+    const ssize_t result = RetryOnInterrupt([&] { return sys.read(fd_.Get(), &byte, 1); });
     if (result == 1) return byte;
     if (result == 0)
       SetLastError(ERROR_HANDLE_EOF);
@@ -136,7 +133,7 @@ class ControllingTerminal {
 
   bool InputWithin(int milliseconds) {
     struct pollfd ready = {fd_.Get(), POLLIN, 0};
-    return poll(&ready, 1, milliseconds) > 0 && (ready.revents & POLLIN);
+    return sys.poll(&ready, 1, milliseconds) > 0 && (ready.revents & POLLIN);
   }
 
   // Drops what is left of a key of several bytes.
