@@ -9,12 +9,14 @@
 #include <stdint.h>
 
 #include <algorithm>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "app/options.h"
 #include "base/tokenizer.h"
 #include "fuzz_support.h"
+#include "res/switch_words.h"
 #include "winapi/linux/command_line.h"
 
 namespace {
@@ -66,8 +68,9 @@ bool IsGroup(const std::string& element) {
   if (element.substr(0, element.find(':')).find('/', 1) == std::string::npos) return true;
   for (std::string name : SwitchNames(element)) {
     for (char& c : name) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    if (!(name.empty() || name == "i" || name == "b" || name == "nologo" || name == "c" ||
-          name == "n" || name == "?" || name == "help" || name == "version" || name == "e"))
+    if (name.empty()) continue;
+    if (std::none_of(std::begin(kSwitchWords), std::end(kSwitchWords),
+                     [&](const SwitchWord& word) { return name == word.name; }))
       return false;
   }
   return true;

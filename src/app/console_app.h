@@ -20,7 +20,7 @@ class ClConsoleApp final {
 
   // Shows a message as ConsoleMessageBox does, with the same arguments and
   // answer.
-  virtual int ShowMessage(const ClString& text, UINT style, HWND owner, const char* captionText);
+  int ShowMessage(const ClString& text, UINT style, HWND owner, const char* captionText);
   // The caption of window boxes: string `titleId`, loaded on first need.
   const ClString& GetCaption();
 

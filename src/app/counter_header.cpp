@@ -7,7 +7,6 @@
 #include "app/side_files.h"
 #include "base/file.h"
 #include "base/path_name.h"
-#include "base/replace_file.h"
 #include "console/console_print.h"
 #include "console/message_box.h"
 #include "errors/exception.h"
@@ -26,7 +25,7 @@ bool IsMissing(ClException* e) {
 DWORD ReadBuildNumber(ClFile& file, const ClString& name, bool& numberRead) {
   numberRead = false;
   try {
-    file.Open(name, ClFile::modeRead | ClFile::throwIfMissing);
+    file.Open(name);
   } catch (ClException* e) {
     if (!IsMissing(e)) throw;
     delete e;  // the header counts as absent

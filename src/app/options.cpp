@@ -3,6 +3,7 @@
 
 #include "console/console_print.h"
 #include "errors/resource_strings.h"
+#include "res/switch_words.h"
 
 namespace {
 
@@ -54,37 +55,50 @@ ItemOutcome ApplyArgument(const ClString& text, LONG index, CounterOptions& opti
 
 ItemOutcome ApplySwitch(const ClString& name, const ClString& value, CounterOptions& options,
                         bool& showBanner) {
-  if (Equals(name, "i", NORM_IGNORECASE)) {
-    options.interactive = true;
-  } else if (Equals(name, "b", NORM_IGNORECASE)) {
-    if (!IsValidFileName(value)) {
-      Report(IDS_INVALID_FILE_NAME, value);
-      return ItemOutcome::kBad;
+  const SwitchWord* word = nullptr;
+  for (const SwitchWord& known : kSwitchWords) {
+    if (Equals(name, known.name, NORM_IGNORECASE)) {
+      word = &known;
+      break;
     }
-    options.makeBatFile = true;
-    options.batFile = value;
-  } else if (Equals(name, "e", NORM_IGNORECASE)) {
-    if (!IsValidFileName(value)) {
-      Report(IDS_INVALID_FILE_NAME, value);
-      return ItemOutcome::kBad;
-    }
-    options.makeEnvFile = true;
-    options.envFile = value;
-  } else if (Equals(name, "nologo", NORM_IGNORECASE)) {
-    showBanner = false;
-  } else if (Equals(name, "c", NORM_IGNORECASE)) {
-    options.checkOut = true;
-  } else if (Equals(name, "n", NORM_IGNORECASE)) {
-    options.noIncrement = true;
-  } else if (Equals(name, "help", NORM_IGNORECASE)) {
-    return PrintUsage(true);
-  } else if (Equals(name, "version", NORM_IGNORECASE)) {
-    return ItemOutcome::kVersion;
-  } else if (Equals(name, "?", 0)) {
-    return PrintUsage(false);
-  } else {
+  }
+  if (!word) {
     Report(IDS_UNKNOWN_KEY, name);
     return ItemOutcome::kBad;
+  }
+  switch (word->meaning) {
+    case Switch::kInteractive:
+      options.interactive = true;
+      break;
+    case Switch::kBatchFile:
+    case Switch::kEnvironmentFile:
+      if (!IsValidFileName(value)) {
+        Report(IDS_INVALID_FILE_NAME, value);
+        return ItemOutcome::kBad;
+      }
+      if (word->meaning == Switch::kBatchFile) {
+        options.makeBatFile = true;
+        options.batFile = value;
+      } else {
+        options.makeEnvFile = true;
+        options.envFile = value;
+      }
+      break;
+    case Switch::kNoLogo:
+      showBanner = false;
+      break;
+    case Switch::kCheckOut:
+      options.checkOut = true;
+      break;
+    case Switch::kNoIncrement:
+      options.noIncrement = true;
+      break;
+    case Switch::kHelp:
+      return PrintUsage(true);
+    case Switch::kVersion:
+      return ItemOutcome::kVersion;
+    case Switch::kUsage:
+      return PrintUsage(false);
   }
   return ItemOutcome::kAccepted;
 }

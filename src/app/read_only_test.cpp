@@ -41,7 +41,7 @@ TEST_F(EnsureWritableTest, AbsentAndWritableTargetsMayBeWritten) {
 }
 
 TEST_F(EnsureWritableTest, ReadOnlyTargetsWithoutCheckOut) {
-  ASSERT_TRUE(SetFileAttributesA(Name("file.h").GetText(), FILE_ATTRIBUTE_READONLY));
+  MakeReadOnly("file.h");
   EXPECT_EQ(
       "Error! Cannot update file because it is read only.\r\nProbably, it is protected by "
       "SourceSafe.\r\nUse /c flag to check out file.",

@@ -5,7 +5,7 @@
 
 #include "app/counter_options.h"
 #include "app/read_only.h"
-#include "base/replace_file.h"
+#include "base/file.h"
 
 enum class SideFile { kBatch, kEnvironment };
 

@@ -1,12 +1,13 @@
-// A growable array whose count, capacity and reference count stand in one
-// heap block in front of the elements, the same scheme as string buffers.
-// It is owned by one holder: copying is not supported.
+// A growable array whose count and capacity stand in one heap block in front
+// of the elements. It is owned by one holder: copying is not supported.
 #pragma once
+
+#include <stddef.h>
 
 #include <new>
 #include <utility>
 
-#include "base/string.h"
+#include "winapi/winapi.h"
 
 template <typename T>
 class ClBlockArray {
@@ -39,15 +40,19 @@ class ClBlockArray {
   }
 
  private:
+  struct BlockHeader {
+    DWORD count;
+    DWORD capacity;
+  };
   // The elements follow the header at their own alignment.
   static constexpr size_t kElementsOffset =
-      (sizeof(ClStringHeader) + alignof(T) - 1) / alignof(T) * alignof(T);
+      (sizeof(BlockHeader) + alignof(T) - 1) / alignof(T) * alignof(T);
 
-  ClStringHeader* Header() const { return static_cast<ClStringHeader*>(block_); }
+  BlockHeader* Header() const { return static_cast<BlockHeader*>(block_); }
 
   void Reallocate(DWORD capacity) {
     void* block = operator new(kElementsOffset + static_cast<size_t>(capacity) * sizeof(T));
-    auto* header = static_cast<ClStringHeader*>(block);
+    auto* header = static_cast<BlockHeader*>(block);
     T* elements = reinterpret_cast<T*>(static_cast<char*>(block) + kElementsOffset);
     DWORD count = GetCount();
     for (DWORD i = 0; i < count; ++i) {
@@ -56,7 +61,6 @@ class ClBlockArray {
     }
     header->count = count;
     header->capacity = capacity;
-    header->references = 1;
     if (block_) operator delete(block_);
     block_ = block;
     elements_ = elements;

@@ -1,80 +1,30 @@
-// ClFile and GetFullPath over the ANSI file calls of the Win32 API.
+// ClFile and GetFullPath over the ANSI file calls of the Win32 API;
+// ClFileReplacement over SafeWrite.
 #include "base/file.h"
 
 #include "errors/exception.h"
 #include "errors/resource_strings.h"
 
-ClFile::ClFile() : handle(INVALID_HANDLE_VALUE) {}
-
-ClFile::ClFile(const ClString& fileName, DWORD mode) : handle(INVALID_HANDLE_VALUE) {
-  Open(fileName, mode | throwIfMissing);
-}
-
-ClFile::~ClFile() { Close(); }
-
-bool ClFile::Open(const ClString& fileName, DWORD mode) {
+void ClFile::Open(const ClString& fileName) {
   name = fileName;
-
-  DWORD access = 0;
-  if (mode & modeRead) access |= GENERIC_READ;
-  if (mode & modeWrite) access |= GENERIC_WRITE;
-  DWORD share = 0;
-  if (mode & shareRead) share |= FILE_SHARE_READ;
-  if (mode & shareWrite) share |= FILE_SHARE_WRITE;
-  if (mode & shareDelete) share |= FILE_SHARE_DELETE;
-  DWORD creation = OPEN_EXISTING;
-  switch (mode & creationMask) {
-    case createAlways: creation = CREATE_ALWAYS; break;
-    case openAlways: creation = OPEN_ALWAYS; break;
-    default: break;
+  handle.Reset(CreateFileA(name.GetText(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!handle) {
+    const DWORD code = GetLastError();
+    throw new ClFileException(code, ClMessage::Reference(IDS_CANNOT_OPEN_FILE), name);
   }
-  DWORD flags = (mode & attrTemporary) ? FILE_ATTRIBUTE_TEMPORARY : FILE_ATTRIBUTE_NORMAL;
-  if (mode & hintSequential) flags |= FILE_FLAG_SEQUENTIAL_SCAN;
-  if (mode & hintRandom) flags |= FILE_FLAG_RANDOM_ACCESS;
-  if (mode & deleteOnClose) flags |= FILE_FLAG_DELETE_ON_CLOSE;
-
-  handle = CreateFileA(name.GetText(), access, share, nullptr, creation, flags, nullptr);
-  if (handle != INVALID_HANDLE_VALUE) return true;
-  if (mode & noThrow) return false;
-  const DWORD code = GetLastError();
-  if (!(mode & throwIfMissing) && (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND))
-    return false;
-  throw new ClFileException(code, ClMessage::Reference(IDS_CANNOT_OPEN_FILE), name);
 }
 
 void ClFile::Close() {
-  if (handle == INVALID_HANDLE_VALUE) return;
-  CloseHandle(handle);
-  handle = INVALID_HANDLE_VALUE;
+  handle.Reset();
   name.Empty();
-}
-
-void ClFile::ThrowError(UINT messageId) {
-  const DWORD code = GetLastError();
-  throw new ClFileException(code, ClMessage::Reference(messageId), name);
-}
-
-DWORD ClFile::Read(void* buffer, DWORD count) {
-  DWORD read = 0;
-  if (!ReadFile(handle, buffer, count, &read, nullptr)) ThrowError(IDS_READ_ERROR);
-  return read;
-}
-
-void ClFile::Write(const void* buffer, DWORD count) {
-  DWORD written = 0;
-  if (!WriteFile(handle, buffer, count, &written, nullptr) || written != count)
-    ThrowError(IDS_WRITE_ERROR);
-}
-
-void ClFile::Flush() {
-  if (!FlushFileBuffers(handle)) ThrowError(IDS_WRITE_ERROR);
 }
 
 DWORD ClFile::GetSize() {
   DWORD high = 0;
   // Only a failure sets the error when the low part reads 0xFFFFFFFF.
   SetLastError(ERROR_SUCCESS);
-  const DWORD low = GetFileSize(handle, &high);
+  const DWORD low = GetFileSize(handle.Get(), &high);
   if (low == INVALID_FILE_SIZE) {
     const DWORD code = GetLastError();
     if (code != ERROR_SUCCESS) throw new ClFileException(code, ClMessage(name), ClString());
@@ -87,9 +37,47 @@ void ClFile::ReadString(ClString& out, DWORD count) {
   if (count == 0xFFFFFFFFu) --count;  // room for the NUL must still be countable
   char* p = out.SetSize(count + 1, 0, true, true);
   p[out.GetCount() - 1] = 0;
-  const DWORD read = Read(p, count);
+  DWORD read = 0;
+  if (!ReadFile(handle.Get(), p, count, &read, nullptr)) {
+    const DWORD code = GetLastError();
+    throw new ClFileException(code, ClMessage::Reference(IDS_READ_ERROR), name);
+  }
   p = out.SetSize(read + 1, 0, true);
   p[read] = 0;
+}
+
+void ClFileReplacement::Throw() {
+  const DWORD code = GetLastError();
+  // The user knows the target, not our claim file, except in a failed rename.
+  switch (write_.FailedStep()) {
+    case SafeWrite::Step::kWrite:
+      throw new ClFileException(code, ClMessage::Reference(IDS_WRITE_ERROR), target_);
+    case SafeWrite::Step::kMove:
+      throw new ClFileException(
+          code,
+          ClMessage(
+              ClString(IDS_CANNOT_MOVE_FILE, write_.ClaimFileName().c_str(), target_.GetText())),
+          target_);
+    default:
+      throw new ClFileException(code, ClMessage::Reference(IDS_CANNOT_OPEN_FILE), target_);
+  }
+}
+
+void ClFileReplacement::Claim(const ClString& target, SafeWrite::OwnText ownText) {
+  target_ = target;
+  if (!write_.Claim(target.GetText(), ownText)) Throw();
+}
+
+void ClFileReplacement::Check() {
+  if (!write_.Check()) Throw();
+}
+
+void ClFileReplacement::Prepare(const void* data, DWORD size) {
+  if (!write_.Prepare(data, size)) Throw();
+}
+
+void ClFileReplacement::Commit() {
+  if (!write_.Commit()) Throw();
 }
 
 void GetFullPath(ClString& out, const char* name, bool directoryOnly) {

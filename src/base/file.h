@@ -1,66 +1,72 @@
-// Files: a thin owner of a Win32 file handle whose failures are thrown as
-// ClFileException naming the file, and full path names.
+// Files, for the class library, with failures thrown as ClFileException
+// naming the file: a thin owner of a Win32 file handle for reading, the new
+// text of a file that must never be seen half written (the counter header,
+// the batch file, the environment file: SafeWrite's steps), and full path
+// names.
 #pragma once
 
 #include "base/string.h"
+#include "winapi/safe_write.h"
+#include "winapi/scoped_handle.h"
 #include "winapi/winapi.h"
 
 class ClFile {
  public:
-  // The mode word of Open. The creation field is the two bits 0x3000 taken
-  // together; 0 opens an existing file. No sharing bit means no sharing.
-  enum : DWORD {
-    modeRead = 0x1,
-    modeWrite = 0x2,
-    shareRead = 0x10,
-    shareWrite = 0x20,
-    shareDelete = 0x40,
-    createAlways = 0x1000,  // create, or truncate an existing file
-    openExisting = 0x2000,
-    openAlways = 0x3000,
-    creationMask = 0x3000,
-    hintSequential = 0x20000,
-    hintRandom = 0x40000,
-    attrTemporary = 0x80000,
-    deleteOnClose = 0x100000,
-    throwIfMissing = 0x200000,  // a missing file or path throws too
-    noThrow = 0x400000,         // every failure returns false
-  };
-
-  // Closed, with an empty name.
-  ClFile();
-  // Opens with `mode` + throwIfMissing: opens or throws.
-  ClFile(const ClString& fileName, DWORD mode);
+  ClFile() = default;
   ClFile(const ClFile&) = delete;
   ClFile& operator=(const ClFile&) = delete;
-  ~ClFile();
 
-  // True when opened. False when not opened and nothing was thrown: under
-  // noThrow, or for a missing file or path without throwIfMissing. The name
-  // is kept even when the open fails. Callers close an open file first.
-  bool Open(const ClString& fileName, DWORD mode);
-  // Closes an open handle and forgets the name; never fails.
+  // Opens `fileName` for reading, shared with no other handle, or throws
+  // ClFileException ("Cannot open file") naming it. Callers close an open
+  // file first.
+  void Open(const ClString& fileName);
+  // Closes an open file and forgets its name; never fails.
   void Close();
-  // Bytes read, fewer than `count` at the end of the file.
-  DWORD Read(void* buffer, DWORD count);
-  // Writes all `count` bytes or throws.
-  void Write(const void* buffer, DWORD count);
-  // Commits what was written to the disk, or throws.
-  void Flush();
   // The size of the open file; a file of 4 GiB or more throws.
   DWORD GetSize();
   // `out` receives at most `count` bytes read from the current position, as
   // they are (a NUL byte ends the text for every C-string use).
   void ReadString(ClString& out, DWORD count);
 
-  bool IsOpen() const { return handle != INVALID_HANDLE_VALUE; }
-  const ClString& GetName() const { return name; }
+ private:
+  ClString name;
+  ScopedHandle<FileHandleTraits> handle;
+};
+
+// One target from its claim to its new text. The claim keeps every other run
+// away from the target (through any of its names) until the object ends, so
+// that a run can read the target, let go of it, have it checked out and then
+// write it, with nobody reading or writing in between.
+class ClFileReplacement {
+ public:
+  ClFileReplacement() = default;
+  ClFileReplacement(const ClFileReplacement&) = delete;
+  ClFileReplacement& operator=(const ClFileReplacement&) = delete;
+
+  // Claims `target`; `ownText` tells a stale claim of a killed run from a
+  // file of the user's. Another run's claim (ERROR_SHARING_VIOLATION) and
+  // any name that cannot be looked at throw ClFileException("Cannot open
+  // file").
+  void Claim(const ClString& target, SafeWrite::OwnText ownText);
+  // Throws ClFileException("Cannot open file") with the error that opening
+  // the target for writing would give: a read-only file or a folder
+  // (ERROR_ACCESS_DENIED), a FIFO or device, a missing folder. Nothing is
+  // written; made again by Commit.
+  void Check();
+  // Readies `size` bytes to become the target's whole text: all that can
+  // fail before the target changes. Throws ClFileException naming the
+  // target ("Cannot open file" or "ERROR writing file").
+  void Prepare(const void* data, DWORD size);
+  // Makes the prepared text the target's, or throws ClFileException naming
+  // the target ("ERROR writing file", or "Cannot rename or move file"
+  // naming both files); the target then holds its old text.
+  void Commit();
 
  private:
-  [[noreturn]] void ThrowError(UINT messageId);
+  [[noreturn]] void Throw();
 
-  ClString name;
-  HANDLE handle;
+  ClString target_;
+  SafeWrite write_;
 };
 
 // `out` receives the full path of `name`, or with `directoryOnly` its

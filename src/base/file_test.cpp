@@ -7,7 +7,6 @@
 
 #include "base/test_folder.h"
 #include "errors/exception.h"
-#include "winapi/test_platform.h"
 
 namespace fs = std::filesystem;
 
@@ -20,85 +19,29 @@ DWORD CodeOf(ClException* e) {
   return static_cast<ClWin32Exception*>(e)->errorCode;
 }
 
-TEST_F(ClFileTest, MissingFileOrFolder) {
-  ClFile file;
-  EXPECT_FALSE(file.Open(Path("missing.h"), ClFile::modeRead));
-  EXPECT_FALSE(file.IsOpen());
-  EXPECT_STREQ(Path("missing.h").GetText(), file.GetName().GetText());  // the name is kept
-
-  try {
-    file.Open(Path("missing.h"), ClFile::modeRead | ClFile::throwIfMissing);
-    FAIL() << "no exception";
-  } catch (ClException* e) {
-    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), CodeOf(e));
-    EXPECT_STREQ(Path("missing.h").GetText(), static_cast<ClFileException*>(e)->fileName.GetText());
-    ClString report;
-    e->BuildReport(report);
-    std::string expected = std::string("ERROR!   Cannot open file.\r\nFile/folder name:\r\n\"") +
-                           Path("missing.h").GetText() + "\"";
-    EXPECT_EQ(0u, std::string(report.GetText()).rfind(expected, 0)) << report.GetText();
-    delete e;
+// A missing file or folder throws, naming the file; the run counts either
+// as an absent header.
+TEST_F(ClFileTest, MissingFileOrFolderThrowsNamingTheFile) {
+  const struct {
+    const char* name;
+    DWORD code;
+  } kCases[] = {{"missing.h", ERROR_FILE_NOT_FOUND}, {"no-folder/x.h", ERROR_PATH_NOT_FOUND}};
+  for (const auto& c : kCases) {
+    ClFile file;
+    try {
+      file.Open(Path(c.name));
+      ADD_FAILURE() << c.name << ": no exception";
+    } catch (ClException* e) {
+      EXPECT_EQ(c.code, CodeOf(e)) << c.name;
+      ClString report;
+      e->BuildReport(report);
+      const std::string expected =
+          std::string("ERROR!   Cannot open file.\r\nFile/folder name:\r\n\"") +
+          Path(c.name).GetText() + "\"";
+      EXPECT_EQ(0u, std::string(report.GetText()).rfind(expected, 0)) << report.GetText();
+      delete e;
+    }
   }
-
-  try {
-    ClFile opened(Path("no-folder/x.h"), ClFile::modeRead);
-    FAIL() << "no exception";
-  } catch (ClException* e) {
-    EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), CodeOf(e));
-    delete e;
-  }
-}
-
-TEST_F(ClFileTest, NoThrowReturnsFalseForEveryFailure) {
-  if (RunningUnderWine()) {
-    GTEST_SKIP() << "Wine keeps read-only as missing write permission, which root ignores";
-  }
-  Create("ro.h", "x");
-  ASSERT_TRUE(SetFileAttributesA(Path("ro.h").GetText(), FILE_ATTRIBUTE_READONLY));
-  ClFile file;
-  EXPECT_FALSE(file.Open(Path("ro.h"), ClFile::modeWrite | ClFile::noThrow));
-  file.Close();
-  try {
-    file.Open(Path("ro.h"), ClFile::modeWrite);
-    FAIL() << "no exception";
-  } catch (ClException* e) {
-    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), CodeOf(e));
-    delete e;
-  }
-  EXPECT_EQ("x", Content("ro.h"));
-}
-
-TEST_F(ClFileTest, CreationModes) {
-  Create("a.h", "old text");
-  for (DWORD creation : {DWORD{0}, DWORD{ClFile::openExisting}}) {
-    ClFile present, absent;
-    EXPECT_TRUE(present.Open(Path("a.h"), ClFile::modeRead | creation));
-    EXPECT_FALSE(absent.Open(Path("b.h"), ClFile::modeRead | creation));
-  }
-  {
-    ClFile file(Path("a.h"), ClFile::modeWrite | ClFile::createAlways);
-    file.Write("new", 3);
-    file.Write("", 0);
-  }
-  EXPECT_EQ("new", Content("a.h"));
-  {
-    ClFile file(Path("c.h"), ClFile::modeWrite | ClFile::openAlways);
-  }
-  EXPECT_TRUE(fs::exists(folder / "c.h"));
-}
-
-TEST_F(ClFileTest, CloseIsHarmlessAndForgetsTheName) {
-  ClFile never;
-  never.Open(Path("missing.h"), ClFile::modeRead);
-  never.Close();
-  EXPECT_STREQ(Path("missing.h").GetText(), never.GetName().GetText());
-
-  Create("a.h", "x");
-  ClFile file(Path("a.h"), ClFile::modeRead);
-  file.Close();
-  file.Close();
-  EXPECT_FALSE(file.IsOpen());
-  EXPECT_EQ(0u, file.GetName().GetLength());
 }
 
 TEST_F(ClFileTest, ReadStringTakesAtMostTheCount) {
@@ -106,29 +49,64 @@ TEST_F(ClFileTest, ReadStringTakesAtMostTheCount) {
   Create("long.h", std::string(1000, 'x'));
   Create("empty.h", "");
   ClString text;
-  ClFile ten(Path("ten.h"), ClFile::modeRead);
+  ClFile ten, longer, empty;
+  ten.Open(Path("ten.h"));
   EXPECT_EQ(10u, ten.GetSize());
   ten.ReadString(text, 256);
   EXPECT_STREQ("0123456789", text.GetText());
-  ClFile longer(Path("long.h"), ClFile::modeRead);
+  longer.Open(Path("long.h"));
   longer.ReadString(text, 256);
   EXPECT_EQ(std::string(256, 'x'), text.GetText());
-  ClFile empty(Path("empty.h"), ClFile::modeRead);
+  empty.Open(Path("empty.h"));
   EXPECT_EQ(0u, empty.GetSize());
   empty.ReadString(text, 256);
   EXPECT_EQ(0u, text.GetLength());
 }
 
-TEST_F(ClFileTest, SharingIsEnforcedBetweenHandles) {
+// The header's reader shares it with nobody, until it closes.
+TEST_F(ClFileTest, AnOpenFileIsSharedWithNobodyUntilClosed) {
   Create("a.h", "x");
-  ClFile reader(Path("a.h"), ClFile::modeRead);
+  ClFile reader, second;
+  reader.Open(Path("a.h"));
   try {
-    ClFile second(Path("a.h"), ClFile::modeRead);
+    second.Open(Path("a.h"));
     FAIL() << "no exception";
   } catch (ClException* e) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), CodeOf(e));
     delete e;
   }
+  reader.Close();
+  reader.Close();  // harmless
+  second.Open(Path("a.h"));
+}
+
+// SafeWrite's failures, thrown naming the target.
+TEST_F(ClFileTest, AReplacementThrowsItsFailuresNamingTheTarget) {
+  Create("a.h", "old");
+  Create("ro.h", "old");
+  MakeReadOnly("ro.h");
+  // The code of the ClFileException ("Cannot open file") that `step` threw.
+  auto thrownCode = [](auto step, const ClString& target) -> DWORD {
+    try {
+      step();
+    } catch (ClFileException* e) {
+      const DWORD code = e->errorCode;
+      EXPECT_STREQ(target.GetText(), e->fileName.GetText());
+      ClString report;
+      e->BuildReport(report);
+      EXPECT_EQ(0u, std::string(report.GetText()).rfind("ERROR!   Cannot open file.", 0));
+      delete e;
+      return code;
+    }
+    return ERROR_SUCCESS;
+  };
+  ClFileReplacement held, second, readOnly;
+  held.Claim(Path("a.h"), nullptr);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION),
+            thrownCode([&] { second.Claim(Path("a.h"), nullptr); }, Path("a.h")));
+  readOnly.Claim(Path("ro.h"), nullptr);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED),
+            thrownCode([&] { readOnly.Check(); }, Path("ro.h")));
 }
 
 TEST(GetFullPath, MakesNamesAbsolute) {

@@ -317,23 +317,6 @@ void ClWString::Assign(const WCHAR* text, DWORD length) {
   p[length] = 0;
 }
 
-namespace {
-
-UINT ChooseCodePage() {
-  OSVERSIONINFOA info;
-  memset(&info, 0, sizeof info);
-  info.dwOSVersionInfoSize = sizeof info;
-  if (GetVersionExA(&info) && info.dwPlatformId >= VER_PLATFORM_WIN32_NT &&
-      info.dwMajorVersion >= 5) {
-    return CP_THREAD_ACP;
-  }
-  return CP_ACP;
-}
-
-}  // namespace
-
-const UINT conversionCodePage = ChooseCodePage();
-
 const char* FindLastByte(const char* p, DWORD n, char c) {
   while (n > 0) {
     --n;

@@ -107,9 +107,9 @@ class ClWString : public ClStringBase<WCHAR> {
   void Assign(const WCHAR* text, DWORD length);
 };
 
-// The code page of every conversion, chosen once at start-up: CP_THREAD_ACP
-// on an NT platform of version 5 or later, else CP_ACP.
-extern const UINT conversionCodePage;
+// The code page of every conversion: the thread's ANSI code page (UTF-8 on
+// Linux).
+inline constexpr UINT conversionCodePage = CP_THREAD_ACP;
 
 // The last of the `n` bytes at `p` that equals `c`, or null.
 const char* FindLastByte(const char* p, DWORD n, char c);

@@ -20,14 +20,23 @@ class TestFolder : public testing::Test {
     std::filesystem::create_directories(folder);
   }
   void TearDown() override {
+    std::error_code ignored;
     for (auto& entry : std::filesystem::directory_iterator(folder))
-      SetFileAttributesA(entry.path().string().c_str(), FILE_ATTRIBUTE_NORMAL);
+      std::filesystem::permissions(entry, std::filesystem::perms::owner_write,
+                                   std::filesystem::perm_options::add, ignored);
     std::filesystem::remove_all(folder);
   }
 
   ClString Path(const char* name) const { return ClString((folder / name).string().c_str()); }
   void Create(const char* name, const std::string& content) const {
     std::ofstream(folder / name, std::ios::binary) << content;
+  }
+  // Without write permission: read-only on Windows too.
+  void MakeReadOnly(const char* name) const {
+    using std::filesystem::perms;
+    std::filesystem::permissions(folder / name,
+                                 perms::owner_write | perms::group_write | perms::others_write,
+                                 std::filesystem::perm_options::remove);
   }
   std::string Content(const char* name) const {
     std::ifstream in(folder / name, std::ios::binary);

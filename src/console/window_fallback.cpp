@@ -4,6 +4,7 @@
 
 #include "app/console_app.h"
 #include "errors/exception.h"
+#include "winapi/scoped_handle.h"
 
 LONG messageBoxDepth = -1;
 
@@ -48,20 +49,6 @@ DWORD WINAPI ShowBoxOnThread(LPVOID param) {
   return static_cast<DWORD>(MessageBoxA(nullptr, box->text, box->caption, box->style));
 }
 
-class ThreadHandle {
- public:
-  explicit ThreadHandle(HANDLE handle) : handle_(handle) {}
-  ~ThreadHandle() {
-    if (handle_) CloseHandle(handle_);
-  }
-  ThreadHandle(const ThreadHandle&) = delete;
-  ThreadHandle& operator=(const ThreadHandle&) = delete;
-  HANDLE Get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
-
 }  // namespace
 
 HWND FindConsoleWindow() {
@@ -89,8 +76,8 @@ void RaiseConsoleWindow(HWND window) {
 
 int ThreadMessageBox(HWND owner, const char* text, const char* caption, UINT style) {
   BoxRequest request = {owner, text, caption, style};
-  ThreadHandle thread(CreateThread(nullptr, 0, ShowBoxOnThread, &request, 0, nullptr));
-  if (!thread.Get()) return MessageBoxA(owner, text, caption, style);
+  ScopedObject thread(CreateThread(nullptr, 0, ShowBoxOnThread, &request, 0, nullptr));
+  if (!thread) return MessageBoxA(owner, text, caption, style);
   // The thread reads `request` from this frame: leave only once it has ended.
   DWORD answer;
   do {

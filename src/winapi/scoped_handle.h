@@ -1,5 +1,5 @@
-// One owner for every descriptor and HANDLE of the layer: it closes what it
-// holds when it ends, on every path, and keeps the last error (errno on
+// One owner for every descriptor and HANDLE of the program: it closes what
+// it holds when it ends, on every path, and keeps the last error (errno on
 // Linux) across the close, so that a failure can still be reported after its
 // file is gone.
 #pragma once
@@ -40,8 +40,9 @@ class ScopedHandle {
   Handle handle_ = Traits::kInvalid;
 };
 
-#ifdef _WIN32
-struct Win32HandleTraits {
+// A HANDLE that CloseHandle closes (the Linux layer's handles too): a
+// file's, for which INVALID_HANDLE_VALUE means none...
+struct FileHandleTraits {
   using Handle = HANDLE;
   static inline const Handle kInvalid = INVALID_HANDLE_VALUE;
   static void Close(Handle handle) {
@@ -50,7 +51,14 @@ struct Win32HandleTraits {
     SetLastError(saved);
   }
 };
-using ScopedFile = ScopedHandle<Win32HandleTraits>;
+// ... or another object's (a thread, a mutex), for which null does.
+struct ObjectHandleTraits : FileHandleTraits {
+  static inline const Handle kInvalid = nullptr;
+};
+using ScopedObject = ScopedHandle<ObjectHandleTraits>;
+
+#ifdef _WIN32
+using ScopedFile = ScopedHandle<FileHandleTraits>;
 
 // A mutex that this thread owns: given up, then closed.
 struct OwnedMutexTraits {

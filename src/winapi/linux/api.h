@@ -18,7 +18,8 @@ void WINAPI SetLastError(DWORD code);
 DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId,
                             LPSTR buffer, DWORD size, va_list* arguments);
 
-// Files (files.cpp). Share modes are advisory locks among our processes.
+// Files (files.cpp): existing files opened for reading, and the standard
+// handles written to. Share modes are advisory locks among our processes.
 HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD shareMode,
                           LPSECURITY_ATTRIBUTES security, DWORD creation, DWORD flags,
                           HANDLE templateFile);
@@ -28,10 +29,8 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD writte
                       LPOVERLAPPED overlapped);
 DWORD WINAPI GetFileSize(HANDLE file, LPDWORD sizeHigh);
 DWORD WINAPI GetFileType(HANDLE file);
-BOOL WINAPI FlushFileBuffers(HANDLE file);
 BOOL WINAPI CloseHandle(HANDLE object);
 DWORD WINAPI GetFileAttributesA(LPCSTR name);
-BOOL WINAPI SetFileAttributesA(LPCSTR name, DWORD attributes);
 // Lexical: current directory + name, "." and ".." resolved, no links followed.
 DWORD WINAPI GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR* filePart);
 
@@ -76,7 +75,6 @@ LONG WINAPI InterlockedDecrement(LONG volatile* value);
 // The command line rebuilt from argv so that the tokenizer reads back what
 // the user meant (see process.cpp for the rules).
 LPSTR WINAPI GetCommandLineA();
-BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info);
 HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
 SIZE_T WINAPI VirtualQuery(LPCVOID address, PMEMORY_BASIC_INFORMATION info, SIZE_T length);

@@ -44,6 +44,7 @@
 #include "winapi/linux/last_error.h"
 #include "winapi/linux/syscalls.h"
 #include "winapi/safe_write.h"
+#include "winapi/scoped_handle.h"
 
 const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 const IID IID_IClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
@@ -181,19 +182,32 @@ std::string Trimmed(const std::string& text) {
   return text.substr(begin, end - begin + 1);
 }
 
+// A folder open for listing.
+struct FolderTraits {
+  using Handle = DIR*;
+  static constexpr Handle kInvalid = nullptr;
+  static void Close(Handle folder) {
+    const int saved = errno;
+    sys.closedir(folder);
+    errno = saved;
+  }
+};
+using ScopedFolder = ScopedHandle<FolderTraits>;
+
 // False when the file cannot be read as a registration.
 bool ReadRegistration(const std::string& path, Registration& out) {
   // A FIFO opens at once without waiting for a writer, and is refused below.
-  int fd = sys.open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0);
-  if (fd < 0) return false;
+  ScopedFile file(sys.open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0));
+  if (!file) return false;
   std::string content;
   struct stat st;
   // An empty file registers nothing: it is a registration being made.
-  bool ok = sys.fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+  bool ok = sys.fstat(file.Get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
             static_cast<size_t>(st.st_size) <= kMaxRegistrationSize;
   char buffer[4096];
   while (ok) {
-    const ssize_t got = RetryOnInterrupt([&] { return sys.read(fd, buffer, sizeof buffer); });
+    const ssize_t got =
+        RetryOnInterrupt([&] { return sys.read(file.Get(), buffer, sizeof buffer); });
     if (got <= 0) {
       ok = got == 0;
       break;
@@ -201,7 +215,7 @@ bool ReadRegistration(const std::string& path, Registration& out) {
     content.append(buffer, static_cast<size_t>(got));
     ok = content.size() <= kMaxRegistrationSize;
   }
-  sys.close(fd);
+  file.Reset();
   if (!ok) return false;
   size_t start = 0;
   while (start < content.size()) {
@@ -228,14 +242,14 @@ bool ReadRegistration(const std::string& path, Registration& out) {
 std::vector<Registration> ListRegistrations(const std::string& folder) {
   std::vector<Registration> result;
   if (folder.empty()) return result;
-  DIR* dir = opendir(folder.c_str());
+  ScopedFolder dir(sys.opendir(folder.c_str()));
   if (!dir) return result;
   std::vector<std::pair<std::string, CLSID>> names;
-  while (dirent* entry = readdir(dir)) {
+  while (dirent* entry = sys.readdir(dir.Get())) {
     CLSID clsid;
     if (ParseGuid(entry->d_name, clsid)) names.emplace_back(entry->d_name, clsid);
   }
-  closedir(dir);
+  dir.Reset();
   std::sort(names.begin(), names.end(),
             [](const auto& a, const auto& b) { return a.first < b.first; });
   for (const auto& [name, clsid] : names) {
@@ -249,13 +263,13 @@ std::vector<Registration> ListRegistrations(const std::string& folder) {
 std::vector<std::string> ClassFileNames(const std::string& folder, REFCLSID clsid) {
   std::vector<std::string> names;
   if (folder.empty()) return names;
-  DIR* dir = opendir(folder.c_str());
+  ScopedFolder dir(sys.opendir(folder.c_str()));
   if (!dir) return names;
-  while (dirent* entry = readdir(dir)) {
+  while (dirent* entry = sys.readdir(dir.Get())) {
     CLSID found;
     if (ParseGuid(entry->d_name, found) && found == clsid) names.emplace_back(entry->d_name);
   }
-  closedir(dir);
+  dir.Reset();
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -289,7 +303,7 @@ bool MakeFolders(const std::string& folder) {
   for (size_t slash = folder.find('/', 1); slash != std::string::npos;
        slash = folder.find('/', slash + 1)) {
     std::string part = folder.substr(0, slash);
-    if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
+    if (sys.mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
   }
   return true;
 }
@@ -674,12 +688,13 @@ HRESULT ComRegisterInprocServer(BOOL perUser, REFCLSID clsid, const char* progId
     // A new registration is readable by all, as a registry key is, and never
     // writable by others: it is made empty (which registers nothing) with
     // that mode, which SafeWrite keeps as it fills it.
-    int fd = sys.open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    const bool made = fd >= 0;
+    ScopedFile file(
+        sys.open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    const bool made = static_cast<bool>(file);
     if (made) {
-      const bool ok = sys.fchmod(fd, 0644) == 0;
+      const bool ok = sys.fchmod(file.Get(), 0644) == 0;
       const int error = errno;
-      sys.close(fd);
+      file.Reset();
       if (!ok) {
         sys.unlink(path.c_str());
         return HresultFromErrno(error);

@@ -40,6 +40,7 @@
 #include "winapi/linux/last_error.h"
 #include "winapi/linux/syscalls.h"
 #include "winapi/linux/terminal.h"
+#include "winapi/scoped_handle.h"
 
 namespace {
 
@@ -80,19 +81,21 @@ void InstallRestoreHooks() {
 }
 
 bool GetModes(int fd, struct termios* modes) {
-  if (tcgetattr(fd, modes) == 0) return true;
+  if (sys.tcgetattr(fd, modes) == 0) return true;
   SetLastErrorFromErrno(errno);
   return false;
 }
 
 bool SetModes(int fd, const struct termios& modes) {
   // TCSANOW, not TCSAFLUSH: a key typed ahead must survive the change.
-  int result;
-  do result = tcsetattr(fd, TCSANOW, &modes);
-  while (result != 0 && errno == EINTR);
-  if (result == 0) return true;
+  if (RetryOnInterrupt([&] { return sys.tcsetattr(fd, TCSANOW, &modes); }) == 0) return true;
   SetLastErrorFromErrno(errno);
   return false;
+}
+
+bool IsTerminal(int fd) {
+  struct termios modes;
+  return sys.tcgetattr(fd, &modes) == 0;
 }
 
 // The first change to a console's mode guards the mode it had before; later
@@ -112,7 +115,7 @@ bool GuardConsoleMode(int fd) {
 // a redirected handle is no console.
 FileHandle* ConsoleFrom(HANDLE console) {
   FileHandle* file = FileHandleFrom(console);
-  if (file && !isatty(file->fd)) {
+  if (file && !IsTerminal(file->fd)) {
     SetLastError(ERROR_INVALID_HANDLE);
     return nullptr;
   }
@@ -121,7 +124,7 @@ FileHandle* ConsoleFrom(HANDLE console) {
 
 bool IsInputConsole(const FileHandle& console) {
   if (console.fd == STDIN_FILENO) return true;
-  int flags = fcntl(console.fd, F_GETFL);
+  const int flags = sys.fcntl(console.fd, F_GETFL, 0);
   return flags >= 0 && (flags & O_ACCMODE) == O_RDONLY;
 }
 
@@ -129,23 +132,24 @@ bool IsInputConsole(const FileHandle& console) {
 // gets that number: /dev/null, or an eventfd where /dev/null cannot be
 // opened. Neither is inherited, so a child finds the descriptor closed.
 bool HoldDescriptor(int fd) {
-  int holder = sys.open("/dev/null", O_RDWR | O_CLOEXEC, 0);
-  if (holder < 0) holder = eventfd(0, EFD_CLOEXEC);
-  if (holder < 0) {
+  ScopedFile holder(sys.open("/dev/null", O_RDWR | O_CLOEXEC, 0));
+  if (!holder) holder.Reset(sys.eventfd(0, EFD_CLOEXEC));
+  if (!holder) {
     SetLastErrorFromErrno(errno);
     return false;
   }
-  if (holder == fd) return true;
-  const bool held = dup3(holder, fd, O_CLOEXEC) == fd;
+  if (holder.Get() == fd) {
+    holder.Release();  // it is the held descriptor itself
+    return true;
+  }
+  const bool held = sys.dup3(holder.Get(), fd, O_CLOEXEC) == fd;
   if (!held) SetLastErrorFromErrno(errno);
-  sys.close(holder);
   return held;
 }
 
 std::atomic<bool> standardAbsent[3];
 
 struct StandardHandle : FileHandle {
-  StandardHandle() { text = true; }
   // The descriptor stays taken: a file opened later would otherwise receive
   // everything printed.
   bool Close() override {
@@ -212,10 +216,7 @@ void RestoreTerminalModes() {
     if (latest < 0) break;
     SavedMode& slot = savedModes[latest];
     int fd = slot.fd.load(std::memory_order_acquire);
-    if (fd >= 0) {
-      while (tcsetattr(fd, TCSANOW, &slot.mode) != 0 && errno == EINTR) {
-      }
-    }
+    if (fd >= 0) RetryOnInterrupt([&] { return sys.tcsetattr(fd, TCSANOW, &slot.mode); });
     below = latestOrder;
   }
   errno = savedErrno;
@@ -226,9 +227,9 @@ bool WriteAll(int fd, const void* data, size_t size, size_t* written) {
   size_t done = 0;
   bool ok = true;
   while (done < size) {
-    ssize_t result = sys.write(fd, bytes + done, size - done);
+    const ssize_t result =
+        RetryOnInterrupt([&] { return sys.write(fd, bytes + done, size - done); });
     if (result < 0) {
-      if (errno == EINTR) continue;
       SetLastErrorFromErrno(errno);
       ok = false;
       break;
@@ -240,7 +241,7 @@ bool WriteAll(int fd, const void* data, size_t size, size_t* written) {
 }
 
 bool InBackground(int fd) {
-  const pid_t foreground = tcgetpgrp(fd);
+  const pid_t foreground = sys.tcgetpgrp(fd);
   return foreground > 0 && foreground != getpgrp();
 }
 
@@ -293,10 +294,7 @@ HANDLE WINAPI GetStdHandle(DWORD which) {
 void ReserveStandardHandles() {
   // One call for the three: a closed descriptor answers POLLNVAL at once.
   struct pollfd standard[3] = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}};
-  int result;
-  do result = poll(standard, 3, 0);
-  while (result < 0 && errno == EINTR);
-  if (result < 0) return;
+  if (RetryOnInterrupt([&] { return sys.poll(standard, 3, 0); }) < 0) return;
   for (const struct pollfd& descriptor : standard) {
     if (!(descriptor.revents & POLLNVAL)) continue;
     standardAbsent[descriptor.fd] = true;
@@ -359,9 +357,7 @@ BOOL WINAPI ReadConsoleA(HANDLE console, LPVOID buffer, DWORD toRead, LPDWORD re
   if (!file) return FALSE;
   if (read) *read = 0;
   if (toRead == 0) return TRUE;
-  ssize_t result;
-  do result = sys.read(file->fd, buffer, 1);
-  while (result < 0 && errno == EINTR);
+  const ssize_t result = RetryOnInterrupt([&] { return sys.read(file->fd, buffer, 1); });
   if (result < 0) {
     SetLastErrorFromErrno(errno);
     return FALSE;
@@ -382,7 +378,7 @@ BOOL WINAPI WriteConsoleA(HANDLE console, const void* buffer, DWORD toWrite, LPD
 }
 
 BOOL WINAPI SetConsoleTitleA(LPCSTR title) {
-  if (!isatty(STDOUT_FILENO)) {
+  if (!IsTerminal(STDOUT_FILENO)) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }

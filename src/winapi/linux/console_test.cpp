@@ -107,7 +107,7 @@ TEST(StandardHandleTest, AClosedOneIsAbsentAndNoFileTakesItsDescriptor) {
     if (!CloseHandle(GetStdHandle(STD_ERROR_HANDLE)) || GetStdHandle(STD_ERROR_HANDLE))
       failures |= 2;
     FileHandle* file = FileHandleFrom(
-        CreateFileA("/dev/null", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        CreateFileA("/dev/null", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!file || file->fd <= STDERR_FILENO) failures |= 4;
     if (!GetStdHandle(STD_INPUT_HANDLE)) failures |= 8;
     _exit(failures);

@@ -1,26 +1,23 @@
-// The file calls of the Linux layer: opening with share modes, reading and
-// writing, attributes, full paths, temporary names, deleting and renaming.
+// The file calls of the Linux layer: opening existing files for reading with
+// share modes, reading, writing to standard handles, attributes and full
+// paths.
 //
 // Where Linux forces a difference from Windows:
 // - Share modes are flock() locks, so only processes of this layer keep them.
-//   They are coarser than Windows' share modes: any open for writing and any
-//   open without FILE_SHARE_READ is exclusive, so a writer keeps readers out
-//   even when it shares reading. FILE_SHARE_WRITE and FILE_SHARE_DELETE change
-//   nothing, and only regular files are locked.
-// - A file is read-only when it has no write permission bit. Writing to such a
-//   file is refused even to root, as Windows refuses it even to administrators.
-// - Files are opened for GENERIC_READ, GENERIC_WRITE or both, and nothing
-//   else. Security attributes and template files are ignored, and descriptors
-//   are never inherited.
-// - FILE_FLAG_DELETE_ON_CLOSE unlinks the name, made absolute at open, when the
-//   handle closes. Windows deletes the file itself.
+//   An open without FILE_SHARE_READ is exclusive; FILE_SHARE_WRITE and
+//   FILE_SHARE_DELETE change nothing, and only regular files are locked.
+// - A file is read-only when it has no write permission bit, whoever asks:
+//   root too, as Windows tells administrators too.
+// - Files are opened for GENERIC_READ, as existing files, and nothing else.
+//   Security attributes and template files are ignored, and descriptors are
+//   never inherited.
 // - ReadFile treats the end of a pipe like the end of a file: success with 0
 //   bytes, not ERROR_BROKEN_PIPE.
 // - A FIFO or socket in the file system is refused with ERROR_BAD_FILE_TYPE,
 //   at once: Windows has no such files, and opening one would wait for a
 //   peer for ever.
-// - WriteFile to a standard handle writes text with Linux's line end
-//   (WriteText); to any other file, the bytes as given.
+// - WriteFile writes text with Linux's line end (WriteText): only standard
+//   handles are open for writing.
 // - Replacing a file is SafeWrite's (safe_write.cpp).
 #include <errno.h>
 #include <fcntl.h>
@@ -45,39 +42,12 @@
 #include "winapi/linux/syscalls.h"
 #include "winapi/linux/terminal.h"
 #include "winapi/safe_write.h"
+#include "winapi/scoped_handle.h"
 
 namespace {
 
 // How many times we reopen a name whose file keeps being replaced under us.
 constexpr int kOpenAttempts = 8;
-
-// Owns a descriptor and closes it through the table. Closing keeps errno, so
-// an error can still be reported after the owner has closed its descriptor.
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd = -1) : fd_(fd) {}
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  ~UniqueFd() { Reset(); }
-
-  int get() const { return fd_; }
-  int Release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-  void Reset(int fd = -1) {
-    if (fd_ >= 0) {
-      int saved = errno;
-      sys.close(fd_);
-      errno = saved;
-    }
-    fd_ = fd;
-  }
-
- private:
-  int fd_;
-};
 
 BOOL Fail(DWORD code) {
   SetLastError(code);
@@ -121,82 +91,22 @@ LockResult LockByName(int fd, const struct stat& st, const char* name, int kind)
   return LockResult::kLocked;
 }
 
-// Removes a file that a failing open created, if the name still leads to it:
-// a failed CreateFileA leaves nothing behind, and never removes a file that
-// someone else has put at the name since.
-void DiscardCreated(const char* name, const struct stat& created) {
-  int saved = errno;
-  struct stat current;
-  if (sys.stat(name, &current) == 0 && SameFile(created, current)) sys.unlink(name);
-  errno = saved;
-}
-
-// Opens `name` as the disposition asks and tells whether this call made the
-// file. -1 with errno on failure.
-int OpenForDisposition(const char* name, int flags, DWORD creation, bool* created) {
-  *created = false;
-  auto open = [&](int extra) {
-    return RetryOnInterrupt([&] { return sys.open(name, flags | extra, 0666); });
-  };
-  switch (creation) {
-    case CREATE_NEW: {
-      int fd = open(O_CREAT | O_EXCL);
-      *created = fd >= 0;
-      return fd;
-    }
-    case CREATE_ALWAYS:
-    case OPEN_ALWAYS:
-      // Opening and creating separately tells us whether the file existed.
-      for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
-        int fd = open(0);
-        if (fd >= 0 || errno != ENOENT) return fd;
-        fd = open(O_CREAT | O_EXCL);
-        if (fd >= 0) {
-          *created = true;
-          return fd;
-        }
-        if (errno != EEXIST) return -1;
-      }
-      // A dangling symbolic link gets here (or a name that keeps coming and
-      // going). Create the target as open() does, not knowing who made it.
-      return open(O_CREAT);
-    default:
-      return open(0);
-  }
-}
-
-struct OpenPlan {
-  const char* name;
-  int flags;
-  DWORD creation;
-  int lockKind;
-  bool modifies;  // writes, or truncates an existing file
-  bool truncates;
-  DWORD fileFlags;
-};
-
 enum class OpenOutcome { kOpened, kNameChanged, kFailed };
 
-// One attempt of CreateFileA: open, lock, check the name, truncate. On
-// kFailed the last error is set.
-OpenOutcome TryOpen(const OpenPlan& plan, UniqueFd* result, bool* created) {
-  UniqueFd fd(OpenForDisposition(plan.name, plan.flags, plan.creation, created));
-  if (fd.get() < 0) {
-    SetLastErrorFromErrno(errno, plan.name);
+// One attempt of CreateFileA: open, check the kind of file, lock, check the
+// name. On kFailed the last error is set.
+OpenOutcome TryOpen(const char* name, int lockKind, ScopedFile* result) {
+  ScopedFile fd(RetryOnInterrupt(
+      [&] { return sys.open(name, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0); }));
+  if (!fd) {
+    SetLastErrorFromErrno(errno, name);
     return OpenOutcome::kFailed;
   }
   struct stat st;
-  if (sys.fstat(fd.get(), &st) != 0) {
-    int error = errno;
-    if (*created) sys.unlink(plan.name);  // made a moment ago by O_EXCL
-    SetLastErrorFromErrno(error);
+  if (sys.fstat(fd.Get(), &st) != 0) {
+    SetLastErrorFromErrno(errno);
     return OpenOutcome::kFailed;
   }
-  auto fail = [&](int error) {
-    if (*created) DiscardCreated(plan.name, st);
-    SetLastErrorFromErrno(error);
-    return OpenOutcome::kFailed;
-  };
   if (S_ISDIR(st.st_mode)) {
     SetLastError(ERROR_ACCESS_DENIED);
     return OpenOutcome::kFailed;
@@ -205,43 +115,28 @@ OpenOutcome TryOpen(const OpenPlan& plan, UniqueFd* result, bool* created) {
     SetLastError(ERROR_BAD_FILE_TYPE);
     return OpenOutcome::kFailed;
   }
-  const bool regular = S_ISREG(st.st_mode);
-  // Opened without waiting for a FIFO's peer; a device reads as it always does.
-  if (!regular && fcntl(fd.get(), F_SETFL, fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK) != 0)
-    return fail(errno);
-  if (regular) {
-    switch (LockByName(fd.get(), st, plan.name, plan.lockKind)) {
+  if (!S_ISREG(st.st_mode)) {
+    // Opened without waiting for a FIFO's peer; a device reads as it always does.
+    const int flags = sys.fcntl(fd.Get(), F_GETFL, 0);
+    if (flags < 0 || sys.fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+      SetLastErrorFromErrno(errno);
+      return OpenOutcome::kFailed;
+    }
+  } else {
+    switch (LockByName(fd.Get(), st, name, lockKind)) {
       case LockResult::kLocked:
         break;
       case LockResult::kBusy:
-        // Whoever holds the lock may be using a file we created; it stays.
         SetLastError(ERROR_SHARING_VIOLATION);
         return OpenOutcome::kFailed;
       case LockResult::kNameChanged:
         return OpenOutcome::kNameChanged;
       case LockResult::kFailed:
-        return fail(errno);
+        SetLastErrorFromErrno(errno);
+        return OpenOutcome::kFailed;
     }
   }
-  if (!*created && plan.modifies && IsReadOnly(st.st_mode)) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return OpenOutcome::kFailed;
-  }
-  if (regular && plan.truncates && !*created &&
-      RetryOnInterrupt([&] { return sys.ftruncate(fd.get(), 0); }) != 0) {
-    return fail(errno);
-  }
-  if (*created && (plan.fileFlags & FILE_ATTRIBUTE_READONLY) &&
-      sys.fchmod(fd.get(), st.st_mode & 07777 & ~0222) != 0) {
-    return fail(errno);
-  }
-  if (regular && (plan.fileFlags & (FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_RANDOM_ACCESS))) {
-    // Only a hint: a file system that takes none still reads correctly.
-    int advice =
-        (plan.fileFlags & FILE_FLAG_SEQUENTIAL_SCAN) ? POSIX_FADV_SEQUENTIAL : POSIX_FADV_RANDOM;
-    sys.fadvise(fd.get(), 0, 0, advice);
-  }
-  result->Reset(fd.Release());
+  *result = std::move(fd);
   return OpenOutcome::kOpened;
 }
 
@@ -264,8 +159,7 @@ class SigpipeBlock {
     if (!wasPending_) {
       // Take back the signal our write raised, not one that was waiting already.
       struct timespec now = {};
-      while (sigtimedwait(&pipe_, nullptr, &now) < 0 && errno == EINTR) {
-      }
+      RetryOnInterrupt([&] { return sigtimedwait(&pipe_, nullptr, &now); });
     }
     pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
     errno = saved;
@@ -282,16 +176,8 @@ class SigpipeBlock {
 HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES,
                           DWORD creation, DWORD flags, HANDLE) {
   constexpr DWORD kShareModes = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-  constexpr DWORD kFlags = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                           FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL |
-                           FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_WRITE_THROUGH |
-                           FILE_FLAG_RANDOM_ACCESS | FILE_FLAG_SEQUENTIAL_SCAN |
-                           FILE_FLAG_DELETE_ON_CLOSE;
-  const bool reads = access & GENERIC_READ;
-  const bool writes = access & GENERIC_WRITE;
-  if (!name || (!reads && !writes) || (access & ~(GENERIC_READ | GENERIC_WRITE)) ||
-      (shareMode & ~kShareModes) || creation < CREATE_NEW || creation > TRUNCATE_EXISTING ||
-      (creation == TRUNCATE_EXISTING && !writes) || (flags & ~kFlags)) {
+  if (!name || access != GENERIC_READ || (shareMode & ~kShareModes) || creation != OPEN_EXISTING ||
+      (flags & ~FILE_ATTRIBUTE_NORMAL)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
@@ -300,51 +186,19 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return INVALID_HANDLE_VALUE;
   }
-  if (flags & FILE_FLAG_DELETE_ON_CLOSE) {
-    // Absolute, so that a later change of directory cannot aim the close at
-    // another file.
-    file->deleteOnClosePath = name;
-    if (name[0] != '/') {
-      std::string folder = CurrentDirectory();
-      if (folder.empty()) {
-        SetLastErrorFromErrno(errno);
-        return INVALID_HANDLE_VALUE;
-      }
-      file->deleteOnClosePath = folder + "/" + name;
-    }
-  }
-
-  OpenPlan plan;
-  plan.name = name;
-  plan.creation = creation;
-  plan.truncates = creation == CREATE_ALWAYS || creation == TRUNCATE_EXISTING;
-  plan.modifies = writes || plan.truncates;
-  plan.flags =
-      O_CLOEXEC | O_NOCTTY | O_NONBLOCK | ((flags & FILE_FLAG_WRITE_THROUGH) ? O_DSYNC : 0);
-  if (!plan.modifies) {
-    plan.flags |= O_RDONLY;
-  } else {
-    // Truncating needs a descriptor open for writing, even when only
-    // reading was asked for.
-    plan.flags |= reads || !writes ? O_RDWR : O_WRONLY;
-  }
-  plan.lockKind = plan.modifies || !(shareMode & FILE_SHARE_READ) ? LOCK_EX : LOCK_SH;
-  plan.fileFlags = flags;
-
-  UniqueFd fd;
-  bool created = false;
+  const int lockKind = (shareMode & FILE_SHARE_READ) ? LOCK_SH : LOCK_EX;
+  ScopedFile fd;
   for (int attempt = 0;; ++attempt) {
     if (attempt == kOpenAttempts) {
       SetLastError(ERROR_SHARING_VIOLATION);  // the name keeps changing
       return INVALID_HANDLE_VALUE;
     }
-    OpenOutcome outcome = TryOpen(plan, &fd, &created);
+    OpenOutcome outcome = TryOpen(name, lockKind, &fd);
     if (outcome == OpenOutcome::kFailed) return INVALID_HANDLE_VALUE;
     if (outcome == OpenOutcome::kOpened) break;
   }
   file->fd = fd.Release();
-  bool mayExist = creation == CREATE_ALWAYS || creation == OPEN_ALWAYS;
-  SetLastError(mayExist && !created ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+  SetLastError(ERROR_SUCCESS);
   return file.release();
 }
 
@@ -384,25 +238,10 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD writte
   std::optional<SigpipeBlock> noSigpipe;
   if (sys.fstat(handle->fd, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)))
     noSigpipe.emplace();
-  const auto* bytes = static_cast<const char*>(buffer);
-  if (handle->text) {
-    size_t done = 0;
-    const bool ok = WriteText(handle->fd, bytes, toWrite, &done);
-    *written = static_cast<DWORD>(done);
-    return ok ? TRUE : FALSE;
-  }
-  DWORD total = 0;
-  while (total < toWrite) {
-    ssize_t count =
-        RetryOnInterrupt([&] { return sys.write(handle->fd, bytes + total, toWrite - total); });
-    if (count <= 0) {
-      *written = total;
-      return FailErrno(count < 0 ? errno : EIO);
-    }
-    total += static_cast<DWORD>(count);
-    *written = total;
-  }
-  return TRUE;
+  size_t done = 0;
+  const bool ok = WriteText(handle->fd, static_cast<const char*>(buffer), toWrite, &done);
+  *written = static_cast<DWORD>(done);
+  return ok ? TRUE : FALSE;
 }
 
 DWORD WINAPI GetFileSize(HANDLE file, LPDWORD sizeHigh) {
@@ -436,13 +275,6 @@ DWORD WINAPI GetFileType(HANDLE file) {
   return FILE_TYPE_UNKNOWN;
 }
 
-BOOL WINAPI FlushFileBuffers(HANDLE file) {
-  FileHandle* handle = FileHandleFrom(file);
-  if (!handle) return FALSE;
-  if (RetryOnInterrupt([&] { return sys.fsync(handle->fd); }) != 0) return FailErrno(errno);
-  return TRUE;
-}
-
 DWORD WINAPI GetFileAttributesA(LPCSTR name) {
   if (!name) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -455,24 +287,6 @@ DWORD WINAPI GetFileAttributesA(LPCSTR name) {
   }
   if (S_ISDIR(st.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
   return IsReadOnly(st.st_mode) ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
-}
-
-BOOL WINAPI SetFileAttributesA(LPCSTR name, DWORD attributes) {
-  if (!name) return Fail(ERROR_INVALID_PARAMETER);
-  struct stat st;
-  if (sys.stat(name, &st) != 0) return FailErrno(errno, name);
-  // A read-only folder still takes new files on Windows, so folders keep
-  // their permissions.
-  if (S_ISDIR(st.st_mode)) return TRUE;
-  const mode_t mode = st.st_mode & 07777;
-  mode_t wanted = mode;
-  if (attributes & FILE_ATTRIBUTE_READONLY) {
-    wanted &= ~0222;
-  } else if (IsReadOnly(mode)) {
-    wanted |= S_IWUSR;
-  }
-  if (wanted != mode && sys.chmod(name, wanted) != 0) return FailErrno(errno, name);
-  return TRUE;
 }
 
 DWORD WINAPI GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR* filePart) {

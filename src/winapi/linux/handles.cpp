@@ -11,12 +11,9 @@
 
 bool FileHandle::Close() {
   bool ok = true;
-  if (!deleteOnClosePath.empty() && sys.unlink(deleteOnClosePath.c_str()) != 0 &&
-      errno != ENOENT) {
-    SetLastErrorFromErrno(errno, deleteOnClosePath.c_str());
-    ok = false;
-  }
-  // Closing releases the share-mode lock with the descriptor.
+  // Closing releases the share-mode lock with the descriptor. An interrupted
+  // close has freed the descriptor all the same, so EINTR is no failure and
+  // never retried: by then the number may be another file's.
   if (fd >= 0 && sys.close(fd) != 0 && errno != EINTR) {
     SetLastErrorFromErrno(errno);
     ok = false;

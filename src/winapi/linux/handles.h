@@ -2,8 +2,6 @@
 // close itself. Files (standard handles included) and threads are handles.
 #pragma once
 
-#include <string>
-
 #include "winapi/linux/types.h"
 
 struct LinuxHandle {
@@ -16,8 +14,6 @@ struct LinuxHandle {
 
 struct FileHandle : LinuxHandle {
   int fd = -1;
-  std::string deleteOnClosePath;  // FILE_FLAG_DELETE_ON_CLOSE: unlinked at close
-  bool text = false;              // a standard handle: WriteFile goes through WriteText
   bool Close() override;
 };
 

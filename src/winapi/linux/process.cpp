@@ -1,5 +1,5 @@
-// The process and its modules on Linux: the command line, the system version,
-// module handles and names, memory regions and guarded reads of our own memory.
+// The process and its modules on Linux: the command line, module handles and
+// names, memory regions and guarded reads of our own memory.
 //
 // Where Linux differs:
 // - Linux hands argv over already split; GetCommandLineA rebuilds one line
@@ -7,8 +7,6 @@
 //   (command_line.h). An argument that holds a double quote cannot be put on
 //   that line: a stand-in item takes its place, and UncarriedArgument names
 //   the argument behind it.
-// - GetVersionExA reports Windows XP (NT 5.1), the system the program was
-//   written for, so that it picks the thread's code page, which is UTF-8 here.
 // - A module is the executable or a shared object; its handle is its load
 //   address (dladdr's dli_fbase). Memory outside every module is described
 //   from /proc/self/maps as private memory.
@@ -28,10 +26,12 @@
 #include <string>
 #include <vector>
 
+#include "res/switch_words.h"
 #include "winapi/linux/api.h"
 #include "winapi/linux/command_line.h"
 #include "winapi/linux/syscalls.h"
 #include "winapi/portable.h"
+#include "winapi/scoped_handle.h"
 
 namespace {
 
@@ -67,16 +67,14 @@ void CaptureArguments(int argc, char** argv, char**) {
 [[gnu::used, gnu::section(".init_array")]] void (*captureArguments)(int, char**,
                                                                     char**) = CaptureArguments;
 
-const char* const kSwitchWords[] = {"i", "b", "nologo", "c", "n", "?", "help", "version", "e"};
-
 bool IsSwitchWord(const std::string& name) {
-  for (const char* word : kSwitchWords) {
-    if (name.size() != strlen(word)) continue;
+  for (const SwitchWord& word : kSwitchWords) {
+    if (name.size() != strlen(word.name)) continue;
     bool same = true;
     for (size_t i = 0; i < name.size() && same; ++i) {
       char c = name[i];
       if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-      same = c == word[i];
+      same = c == word.name[i];
     }
     if (same) return true;
   }
@@ -236,30 +234,15 @@ class LineBuilder {
   std::string pending_;
 };
 
-// An open descriptor that closes itself.
-struct Descriptor {
-  int fd = -1;
-  Descriptor() = default;
-  explicit Descriptor(int descriptor) : fd(descriptor) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  ~Descriptor() { Reset(); }
-  void Reset() {
-    if (fd >= 0) sys.close(fd);
-    fd = -1;
-  }
-};
-
 // The whole of a file of /proc (whose size stat does not tell); false with
 // errno set on failure.
 bool ReadWholeFile(const char* path, std::string& text) {
-  Descriptor file(sys.open(path, O_RDONLY | O_CLOEXEC, 0));
-  if (file.fd < 0) return false;
+  ScopedFile file(RetryOnInterrupt([&] { return sys.open(path, O_RDONLY | O_CLOEXEC, 0); }));
+  if (!file) return false;
   text.clear();
   char chunk[4096];
   while (true) {
-    ssize_t n = sys.read(file.fd, chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
+    const ssize_t n = RetryOnInterrupt([&] { return sys.read(file.Get(), chunk, sizeof chunk); });
     if (n < 0) return false;
     if (n == 0) return true;
     text.append(chunk, static_cast<size_t>(n));
@@ -429,13 +412,13 @@ size_t CopyWithVmReadv(char* to, uintptr_t from, size_t size, bool& refused) {
 // of our own is the fallback probe. One per thread, so that no lock is taken
 // on the way out of a fault.
 struct ProbePipe {
-  Descriptor readEnd, writeEnd;
+  ScopedFile readEnd, writeEnd;
   bool Ready() {
-    if (readEnd.fd >= 0) return true;
+    if (readEnd) return true;
     int fds[2];
-    if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return false;
-    readEnd.fd = fds[0];
-    writeEnd.fd = fds[1];
+    if (sys.pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+    readEnd.Reset(fds[0]);
+    writeEnd.Reset(fds[1]);
     return true;
   }
   // After a read back that did not drain the pipe: start afresh next time.
@@ -453,12 +436,12 @@ size_t CopyThroughPipe(char* to, uintptr_t from, size_t size) {
     uintptr_t address = from + done;
     size_t piece = PieceAt(address, size - done);  // at most a page: the pipe holds it
     ssize_t written =
-        sys.write(probePipe.writeEnd.fd, reinterpret_cast<const void*>(address), piece);
+        sys.write(probePipe.writeEnd.Get(), reinterpret_cast<const void*>(address), piece);
     if (written <= 0) {
       if (written < 0 && errno != EFAULT) probePipe.Discard();
       return done;
     }
-    ssize_t readBack = sys.read(probePipe.readEnd.fd, to + done, static_cast<size_t>(written));
+    ssize_t readBack = sys.read(probePipe.readEnd.Get(), to + done, static_cast<size_t>(written));
     if (readBack != written) {
       probePipe.Discard();
       return done;
@@ -522,19 +505,6 @@ LPSTR WINAPI GetCommandLineA() {
                : CommandLineFromProc();
   }
   return line.data();
-}
-
-BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
-  if (!info || info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA)) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return FALSE;
-  }
-  info->dwMajorVersion = 5;
-  info->dwMinorVersion = 1;
-  info->dwBuildNumber = 2600;
-  info->dwPlatformId = VER_PLATFORM_WIN32_NT;
-  info->szCSDVersion[0] = '\0';
-  return TRUE;
 }
 
 HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName) {

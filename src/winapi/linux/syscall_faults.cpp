@@ -11,13 +11,13 @@
 //       "kind<TAB>n<TAB>name[<TAB>second name]", a descriptor named by the
 //       file it is open on.
 //
-// Kinds group the table's entries: open (open, mkstemps), read (read,
-// pread), write (write, pwrite), flush (fsync),
-// rename (rename, renameat2, link), stat (stat, lstat, fstat, faccessat,
-// getxattr, the inode flags, the umask, which never fails), chmod (chmod,
-// fchmod), lock (flock, lockRange), control (fcntl), limit (getrlimit), and
-// truncate, chown, unlink, close, readlink, getcwd, fadvise, allocate
-// (fallocate).
+// Kinds group the table's entries: open, read (read, pread), write (write,
+// pwrite), flush (fsync), rename (rename, renameat2, link), stat (stat,
+// lstat, fstat, faccessat, getxattr, the inode flags, the umask, which never
+// fails), chmod (fchmod), lock (flock), control (fcntl), limit (getrlimit),
+// close (close, closedir), list (opendir, readdir), terminal (tcgetattr,
+// tcsetattr, tcgetpgrp), descriptor (dup3, eventfd, pipe2), and truncate,
+// chown, unlink, readlink, getcwd, allocate (fallocate), mkdir, poll.
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -47,17 +47,21 @@ enum Kind {
   kClose,
   kReadlink,
   kGetcwd,
-  kFadvise,
   kAllocate,
   kControl,
   kLimit,
+  kMkdir,
+  kList,
+  kTerminal,
+  kPoll,
+  kDescriptor,
   kKindCount
 };
 
 const char* const kKindNames[kKindCount] = {
-    "open",     "read",  "write",  "flush", "rename",   "stat",   "chmod",   "lock",
-    "truncate", "chown", "unlink", "close", "readlink", "getcwd", "fadvise", "allocate",
-    "control",  "limit"};
+    "open",     "read",  "write",  "flush",    "rename",   "stat",      "chmod",    "lock",
+    "truncate", "chown", "unlink", "close",    "readlink", "getcwd",    "allocate", "control",
+    "limit",    "mkdir", "list",   "terminal", "poll",     "descriptor"};
 
 constexpr int kKill = -1;  // not an errno: the process is killed
 
@@ -110,9 +114,6 @@ bool FailsOnFd(Kind kind, int fd) { return Fails(kind, logFd >= 0 ? NameOf(fd) :
 int Open(const char* path, int flags, mode_t mode) {
   return Fails(kOpen, path) ? -1 : realSyscalls.open(path, flags, mode);
 }
-int Mkstemps(char* pathTemplate, int suffixLength) {
-  return Fails(kOpen, pathTemplate) ? -1 : realSyscalls.mkstemps(pathTemplate, suffixLength);
-}
 ssize_t Read(int fd, void* buffer, size_t count) {
   return FailsOnFd(kRead, fd) ? -1 : realSyscalls.read(fd, buffer, count);
 }
@@ -135,9 +136,6 @@ int Lstat(const char* path, struct stat* st) {
 }
 int Fstat(int fd, struct stat* st) {
   return FailsOnFd(kStat, fd) ? -1 : realSyscalls.fstat(fd, st);
-}
-int Chmod(const char* path, mode_t mode) {
-  return Fails(kChmod, path) ? -1 : realSyscalls.chmod(path, mode);
 }
 int Fchmod(int fd, mode_t mode) {
   return FailsOnFd(kChmod, fd) ? -1 : realSyscalls.fchmod(fd, mode);
@@ -167,9 +165,6 @@ ssize_t Readlink(const char* path, char* buffer, size_t size) {
 char* Getcwd(char* buffer, size_t size) {
   return Fails(kGetcwd, "") ? nullptr : realSyscalls.getcwd(buffer, size);
 }
-int Fadvise(int fd, off_t offset, off_t length, int advice) {
-  return FailsOnFd(kFadvise, fd) ? -1 : realSyscalls.fadvise(fd, offset, length, advice);
-}
 ssize_t Pread(int fd, void* buffer, size_t count, off_t offset) {
   return FailsOnFd(kRead, fd) ? -1 : realSyscalls.pread(fd, buffer, count, offset);
 }
@@ -181,9 +176,6 @@ int Fallocate(int fd, int mode, off_t offset, off_t length) {
 }
 int Faccessat(int folder, const char* path, int mode, int flags) {
   return Fails(kStat, path) ? -1 : realSyscalls.faccessat(folder, path, mode, flags);
-}
-int LockRange(int fd, int command, struct flock* range) {
-  return FailsOnFd(kLock, fd) ? -1 : realSyscalls.lockRange(fd, command, range);
 }
 ssize_t Getxattr(const char* path, const char* name, void* value, size_t size) {
   return Fails(kStat, path) ? -1 : realSyscalls.getxattr(path, name, value, size);
@@ -203,6 +195,42 @@ int GetInodeFlags(int fd, int* flags) {
 mode_t GetUmask() {
   Fails(kStat, "");
   return realSyscalls.getUmask();
+}
+int Mkdir(const char* path, mode_t mode) {
+  return Fails(kMkdir, path) ? -1 : realSyscalls.mkdir(path, mode);
+}
+DIR* Opendir(const char* path) { return Fails(kList, path) ? nullptr : realSyscalls.opendir(path); }
+struct dirent* Readdir(DIR* folder) {
+  return FailsOnFd(kList, dirfd(folder)) ? nullptr : realSyscalls.readdir(folder);
+}
+// As close: the folder is released even when closing it fails.
+int Closedir(DIR* folder) {
+  if (!FailsOnFd(kClose, dirfd(folder))) return realSyscalls.closedir(folder);
+  int injected = errno;
+  realSyscalls.closedir(folder);
+  errno = injected;
+  return -1;
+}
+int Tcgetattr(int fd, struct termios* modes) {
+  return FailsOnFd(kTerminal, fd) ? -1 : realSyscalls.tcgetattr(fd, modes);
+}
+int Tcsetattr(int fd, int when, const struct termios* modes) {
+  return FailsOnFd(kTerminal, fd) ? -1 : realSyscalls.tcsetattr(fd, when, modes);
+}
+pid_t Tcgetpgrp(int fd) { return FailsOnFd(kTerminal, fd) ? -1 : realSyscalls.tcgetpgrp(fd); }
+int Poll(struct pollfd* descriptors, nfds_t count, int milliseconds) {
+  return FailsOnFd(kPoll, count ? descriptors[0].fd : -1)
+             ? -1
+             : realSyscalls.poll(descriptors, count, milliseconds);
+}
+int Dup3(int from, int to, int flags) {
+  return FailsOnFd(kDescriptor, from) ? -1 : realSyscalls.dup3(from, to, flags);
+}
+int Eventfd(unsigned int initial, int flags) {
+  return Fails(kDescriptor, "eventfd") ? -1 : realSyscalls.eventfd(initial, flags);
+}
+int Pipe2(int* ends, int flags) {
+  return Fails(kDescriptor, "pipe") ? -1 : realSyscalls.pipe2(ends, flags);
 }
 
 // Reads TICKWRIGHT_FAIL_CALL; a text that names no kind fails nothing, which
@@ -235,11 +263,46 @@ struct Installer {
     if (!failure && !log) return;
     if (failure) ParseFailure(failure);
     if (log) logFd = ::open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    sys = LinuxSyscalls{Open,     Close,     Read,      Write,     Fstat,   Stat,      Lstat,
-                        Flock,    Ftruncate, Fsync,     Fchmod,    Chmod,   Rename,    Unlink,
-                        Mkstemps, Readlink,  Getcwd,    Fadvise,   Fchown,  Renameat2, Pread,
-                        Pwrite,   Fallocate, Faccessat, LockRange, Getxattr, Fcntl,
-                        Getrlimit, Link,     GetInodeFlags, GetUmask};
+    sys = LinuxSyscalls{
+        .open = Open,
+        .close = Close,
+        .read = Read,
+        .write = Write,
+        .fstat = Fstat,
+        .stat = Stat,
+        .lstat = Lstat,
+        .flock = Flock,
+        .ftruncate = Ftruncate,
+        .fsync = Fsync,
+        .fchmod = Fchmod,
+        .rename = Rename,
+        .unlink = Unlink,
+        .readlink = Readlink,
+        .getcwd = Getcwd,
+        .fchown = Fchown,
+        .renameat2 = Renameat2,
+        .pread = Pread,
+        .pwrite = Pwrite,
+        .fallocate = Fallocate,
+        .faccessat = Faccessat,
+        .getxattr = Getxattr,
+        .fcntl = Fcntl,
+        .getrlimit = Getrlimit,
+        .link = Link,
+        .getInodeFlags = GetInodeFlags,
+        .getUmask = GetUmask,
+        .mkdir = Mkdir,
+        .opendir = Opendir,
+        .readdir = Readdir,
+        .closedir = Closedir,
+        .tcgetattr = Tcgetattr,
+        .tcsetattr = Tcsetattr,
+        .tcgetpgrp = Tcgetpgrp,
+        .poll = Poll,
+        .dup3 = Dup3,
+        .eventfd = Eventfd,
+        .pipe2 = Pipe2,
+    };
   }
 } installer;
 

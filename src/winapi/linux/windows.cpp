@@ -30,6 +30,7 @@
 #include "winapi/linux/last_error.h"
 #include "winapi/linux/syscalls.h"
 #include "winapi/linux/terminal.h"
+#include "winapi/scoped_handle.h"
 
 namespace {
 
@@ -89,32 +90,30 @@ class ControllingTerminal {
  public:
   explicit ControllingTerminal(int access)
       : fd_(sys.open("/dev/tty", access | O_NOCTTY | O_CLOEXEC, 0)) {
-    if (fd_ < 0) openError_ = errno;
+    if (!fd_) openError_ = errno;
   }
   ~ControllingTerminal() {
     if (token_ >= 0) RestoreTerminalMode(token_);
-    if (fd_ >= 0) sys.close(fd_);
   }
   ControllingTerminal(const ControllingTerminal&) = delete;
   ControllingTerminal& operator=(const ControllingTerminal&) = delete;
 
-  bool IsOpen() const { return fd_ >= 0; }
-  bool InForeground() const { return !InBackground(fd_); }
+  bool IsOpen() const { return static_cast<bool>(fd_); }
+  bool InForeground() const { return !InBackground(fd_.Get()); }
   int OpenError() const { return openError_; }
-  bool Write(std::string_view text) { return WriteText(fd_, text.data(), text.size()); }
+  bool Write(std::string_view text) { return WriteText(fd_.Get(), text.data(), text.size()); }
 
   // Keys one at a time, without echo. Signals stay on: Ctrl-C interrupts.
   bool TakeKeys() {
-    token_ = SaveTerminalMode(fd_);
+    token_ = SaveTerminalMode(fd_.Get());
     if (token_ < 0) return false;
     struct termios modes;
-    int result = tcgetattr(fd_, &modes);
+    int result = sys.tcgetattr(fd_.Get(), &modes);
     if (result == 0) {
       modes.c_lflag &= ~(ICANON | ECHO);
       modes.c_cc[VMIN] = 1;
       modes.c_cc[VTIME] = 0;
-      do result = tcsetattr(fd_, TCSANOW, &modes);
-      while (result != 0 && errno == EINTR);
+      result = RetryOnInterrupt([&] { return sys.tcsetattr(fd_.Get(), TCSANOW, &modes); });
     }
     if (result != 0) SetLastErrorFromErrno(errno);
     return result == 0;
@@ -123,9 +122,7 @@ class ControllingTerminal {
   // The next byte typed, or -1 with the last error set.
   int ReadByte() {
     unsigned char byte;
-    ssize_t result;
-    do result = sys.read(fd_, &byte, 1);
-    while (result < 0 && errno == EINTR);
+    const ssize_t result = RetryOnInterrupt([&] { return sys.read(fd_.Get(), &byte, 1); });
     if (result == 1) return byte;
     if (result == 0)
       SetLastError(ERROR_HANDLE_EOF);
@@ -135,19 +132,19 @@ class ControllingTerminal {
   }
 
   bool InputWithin(int milliseconds) {
-    struct pollfd ready = {fd_, POLLIN, 0};
-    return poll(&ready, 1, milliseconds) > 0 && (ready.revents & POLLIN);
+    struct pollfd ready = {fd_.Get(), POLLIN, 0};
+    return sys.poll(&ready, 1, milliseconds) > 0 && (ready.revents & POLLIN);
   }
 
   // Drops what is left of a key of several bytes.
   void DropRestOfKey() {
     unsigned char byte;
     for (int i = 0; i < 64 && InputWithin(0); ++i)
-      if (sys.read(fd_, &byte, 1) <= 0) break;
+      if (sys.read(fd_.Get(), &byte, 1) <= 0) break;
   }
 
  private:
-  int fd_;
+  ScopedFile fd_;
   int openError_ = 0;
   int token_ = -1;
 };

@@ -99,28 +99,28 @@ std::string FolderOf(const std::string& path) {
 // lock where there is no such file.
 bool LockByIdentity(const std::string& path, DWORD flags, ScopedLock* lock) {
   // Opened for its attributes alone, which no share mode refuses.
-  HANDLE file = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, flags, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return true;
+  ScopedFile file(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, flags, nullptr));
+  if (!file) return true;
   BY_HANDLE_FILE_INFORMATION info;
-  const bool known = GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info);
-  CloseHandle(file);
+  const bool known =
+      GetFileType(file.Get()) == FILE_TYPE_DISK && GetFileInformationByHandle(file.Get(), &info);
+  file.Reset();
   if (!known) return true;
   char name[64];
   wsprintfA(name, "Local\\Tickwright.%08lX.%08lX%08lX", info.dwVolumeSerialNumber,
             info.nFileIndexHigh, info.nFileIndexLow);
-  ScopedLock mutex(CreateMutexA(nullptr, FALSE, name));
+  ScopedObject mutex(CreateMutexA(nullptr, FALSE, name));  // only closed: not ours yet
   if (!mutex) return false;
   const DWORD waited = WaitForSingleObject(mutex.Get(), 0);
   if (waited == WAIT_TIMEOUT) {
-    CloseHandle(mutex.Release());  // not ours to give up
     SetLastError(ERROR_SHARING_VIOLATION);
     return false;
   }
   // Abandoned: a run that was killed holding it; it is ours now.
   if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return false;
-  *lock = std::move(mutex);
+  lock->Reset(mutex.Release());
   return true;
 }
 
