@@ -14,7 +14,7 @@
 // Kinds group the table's entries: open, read (read, pread), write (write,
 // pwrite), flush (fsync), rename (rename, renameat2, link), stat (stat,
 // lstat, fstat, faccessat, getxattr, the inode flags, the umask, which never
-// fails), chmod (fchmod), lock (flock), control (fcntl), limit (getrlimit),
+// fails), chmod (fchmod, chmod), lock (flock), control (fcntl), limit (getrlimit),
 // close (close, closedir), list (opendir, readdir), terminal (tcgetattr,
 // tcsetattr, tcgetpgrp), descriptor (dup3, eventfd, pipe2), and truncate,
 // chown, unlink, readlink, getcwd, allocate (fallocate), mkdir, poll.
@@ -139,6 +139,9 @@ int Fstat(int fd, struct stat* st) {
 }
 int Fchmod(int fd, mode_t mode) {
   return FailsOnFd(kChmod, fd) ? -1 : realSyscalls.fchmod(fd, mode);
+}
+int Chmod(const char* path, mode_t mode) {
+  return Fails(kChmod, path) ? -1 : realSyscalls.chmod(path, mode);
 }
 int Flock(int fd, int operation) {
   return FailsOnFd(kLock, fd) ? -1 : realSyscalls.flock(fd, operation);
@@ -275,6 +278,7 @@ struct Installer {
         .ftruncate = Ftruncate,
         .fsync = Fsync,
         .fchmod = Fchmod,
+        .chmod = Chmod,
         .rename = Rename,
         .unlink = Unlink,
         .readlink = Readlink,

@@ -49,6 +49,7 @@ constexpr LinuxSyscalls realSyscalls = {
     .ftruncate = ::ftruncate,
     .fsync = ::fsync,
     .fchmod = ::fchmod,
+    .chmod = ::chmod,
     .rename = ::rename,
     .unlink = ::unlink,
     .readlink = ::readlink,

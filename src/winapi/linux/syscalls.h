@@ -30,6 +30,7 @@ struct LinuxSyscalls {
   int (*ftruncate)(int fd, off_t length);
   int (*fsync)(int fd);
   int (*fchmod)(int fd, mode_t mode);
+  int (*chmod)(const char* path, mode_t mode);
   int (*rename)(const char* from, const char* to);
   int (*unlink)(const char* path);
   ssize_t (*readlink)(const char* path, char* buffer, size_t size);
