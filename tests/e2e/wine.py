@@ -9,7 +9,7 @@ import subprocess
 import termios
 import time
 
-from harness import ANY_KEY_PROMPT, Result, launcher, read_available
+from harness import ANY_KEY_PROMPT, Result, launcher, read_available, run_collecting
 
 # Wine's console adds a title, cursor hiding, line clearing, a CR per LF, and expands tabs.
 _CONSOLE_NOISE = re.compile(rb"\x1b\]0;[^\x07]*\x07|\x1b\[\?25[lh]|\x1b\[K")
@@ -29,8 +29,7 @@ def other_windows_build(path):
 
 def run_program(*args, env=None, cwd=None, timeout=120):
     """Runs a Windows program (a path, or one of the prefix's) under the suite's launcher."""
-    return subprocess.run(launcher() + list(args), stdin=subprocess.DEVNULL,
-                          capture_output=True, env=env, cwd=cwd, timeout=timeout)
+    return run_collecting(launcher() + list(args), env=env, cwd=cwd, timeout=timeout)
 
 
 def run_on_console(command, cwd, timeout=60):
