@@ -37,9 +37,24 @@ def separator():
     return "\\" if on_windows() else "/"
 
 
+def under_wine():
+    """Whether the launcher is Wine (a loader, or the emulator that runs one)."""
+    return any(os.path.basename(word).startswith("wine") for word in launcher())
+
+
+def emulated():
+    """Whether the tool runs under user-mode emulation, where processor faults are not real."""
+    return os.environ.get("TICKWRIGHT_EMULATED") == "1"
+
+
+def patience(seconds):
+    """How long to wait for what takes `seconds` at most natively: a program starts in a
+    minute or more under emulation."""
+    return seconds * (30 if emulated() else 1)
+
+
 # Wine's first run starts helpers that hold its output pipes for seconds: start them pipeless.
-if os.environ.get("TICKWRIGHT_EXE") and os.path.basename((launcher() or [""])[0]).startswith(
-        "wine"):
+if os.environ.get("TICKWRIGHT_EXE") and under_wine():
     _quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     if shutil.which("wineserver"):
         subprocess.run(["wineserver", "-p60"], **_quiet)
@@ -159,7 +174,7 @@ def collect(proc, stdin=b"", timeout=60):
     """
     chunks = {proc.stdout: [], proc.stderr: []}
     pending = memoryview(stdin)
-    deadline = time.monotonic() + timeout
+    deadline = time.monotonic() + patience(timeout)
     with selectors.DefaultSelector() as selector:
         for pipe in chunks:
             selector.register(pipe, selectors.EVENT_READ)
@@ -190,6 +205,8 @@ def collect(proc, stdin=b"", timeout=60):
                 else:
                     selector.unregister(key.fileobj)
     proc.wait()
+    for pipe in chunks:
+        pipe.close()
     return tuple(b"".join(chunks[pipe]) for pipe in (proc.stdout, proc.stderr))
 
 

@@ -5,7 +5,7 @@ import subprocess
 import unittest
 
 import wine
-from harness import ToolTestCase, build_line, header, launcher, on_windows
+from harness import ToolTestCase, build_line, header, launcher, on_windows, patience
 
 
 class UnderWine(ToolTestCase):
@@ -31,7 +31,7 @@ class UnderWine(ToolTestCase):
         other = subprocess.Popen(launcher() + ["cmd", "/c", "echo up& pause"],
                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                  stderr=subprocess.DEVNULL)
-        self.addCleanup(other.wait, 60)
+        self.addCleanup(other.wait, patience(60))
         self.addCleanup(other.stdout.close)
         self.addCleanup(other.stdin.close)
         self.assertEqual(b"up\r\n", other.stdout.readline())
