@@ -94,6 +94,7 @@ windows_tests() {
   local target=$1 log="build/mingw-$1/Testing/run-all.log" status=0
   shift
   mkdir -p "$(dirname "$log")"
+  rm -f "build/mingw-$target/Testing/Temporary/LastTest.log"  # no count of an earlier run
   ctest --test-dir "build/mingw-$target" --output-on-failure "$@" 2>&1 | tee "$log" ||
     status=$?
   # A cross build's unit tests are one CTest test: the count is GoogleTest's.
