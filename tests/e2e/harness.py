@@ -6,6 +6,7 @@ import os
 import pty
 import re
 import select
+import selectors
 import shlex
 import shutil
 import stat
@@ -46,9 +47,24 @@ def shown(text):
     return text.replace(b"\r\n", EOL)
 
 
+def under_wine():
+    """Whether the launcher is Wine (a loader, or the emulator that runs one)."""
+    return any(os.path.basename(word).startswith("wine") for word in launcher())
+
+
+def emulated():
+    """Whether the tool runs under user-mode emulation, where processor faults are not real."""
+    return os.environ.get("TICKWRIGHT_EMULATED") == "1"
+
+
+def patience(seconds):
+    """How long to wait for what takes `seconds` at most natively: a program starts in a
+    minute or more under emulation."""
+    return seconds * (30 if emulated() else 1)
+
+
 # Wine's first run starts helpers that hold its output pipes for seconds: start them pipeless.
-if os.environ.get("TICKWRIGHT_EXE") and os.path.basename((launcher() or [""])[0]).startswith(
-        "wine"):
+if os.environ.get("TICKWRIGHT_EXE") and under_wine():
     _quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     if shutil.which("wineserver"):
         subprocess.run(["wineserver", "-p60"], **_quiet)
@@ -159,6 +175,59 @@ def read_available(fd, timeout):
         raise
 
 
+def collect(proc, stdin=b"", timeout=60):
+    """Feeds `stdin` to `proc`, waits for its end and returns (stdout, stderr) as it left them.
+
+    Not every copy of the pipes need be closed by then: under Wine, the program's first
+    window starts the desktop (explorer.exe), which keeps its standard error for as long as
+    any Wine program runs. What the program wrote before its end is in the pipes by then.
+    """
+    chunks = {proc.stdout: [], proc.stderr: []}
+    pending = memoryview(stdin)
+    deadline = time.monotonic() + patience(timeout)
+    with selectors.DefaultSelector() as selector:
+        for pipe in chunks:
+            selector.register(pipe, selectors.EVENT_READ)
+        if pending:
+            selector.register(proc.stdin, selectors.EVENT_WRITE)
+        elif proc.stdin:
+            proc.stdin.close()
+        while selector.get_map():
+            ended = proc.poll() is not None
+            if not ended and time.monotonic() > deadline:
+                proc.kill()
+                proc.wait()
+                raise subprocess.TimeoutExpired(proc.args, timeout)
+            ready = selector.select(0 if ended else 0.05)
+            if not ready and ended:
+                break
+            for key, _ in ready:
+                if key.fileobj is proc.stdin:
+                    try:  # no more than a pipe takes without blocking
+                        pending = pending[os.write(key.fd, pending[:select.PIPE_BUF]):]
+                    except BrokenPipeError:
+                        pending = pending[:0]
+                    if not pending:
+                        selector.unregister(proc.stdin)
+                        proc.stdin.close()
+                elif data := os.read(key.fd, 65536):
+                    chunks[key.fileobj].append(data)
+                else:
+                    selector.unregister(key.fileobj)
+    proc.wait()
+    for pipe in chunks:
+        pipe.close()
+    return tuple(b"".join(chunks[pipe]) for pipe in (proc.stdout, proc.stderr))
+
+
+def run_collecting(command, stdin=b"", timeout=60, **popen_args):
+    """Runs `command` with pipes as its standard handles; returns its Result (see collect)."""
+    with subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, **popen_args) as proc:
+        out, err = collect(proc, stdin, timeout)
+    return Result(proc.returncode, out, err)
+
+
 class ToolTestCase(unittest.TestCase):
     """A test case with its own working folder and ways to run the tool."""
 
@@ -183,10 +252,10 @@ class ToolTestCase(unittest.TestCase):
 
     def run_tool(self, *args, stdin=b"", env=None, timeout=60, cwd=None, preexec_fn=None):
         """Runs the tool in a session of its own (no terminal: a window box goes to stderr)."""
-        done = subprocess.run(self.command(*args), input=stdin, env=dict(os.environ, **(env or {})),
-                              capture_output=True, cwd=cwd or self.folder, timeout=timeout,
+        done = run_collecting(self.command(*args), stdin, timeout,
+                              env=dict(os.environ, **(env or {})), cwd=cwd or self.folder,
                               start_new_session=True, preexec_fn=preexec_fn)
-        return Result(done.returncode, done.stdout, _ASAN_SIGNAL_STACK_NOTE.sub(b"", done.stderr))
+        return Result(done.code, done.out, _ASAN_SIGNAL_STACK_NOTE.sub(b"", done.err))
 
     def run_on_console(self, *args, stdin=b"", timeout=30):
         """Runs the tool with a terminal (not its controlling one) as standard output."""

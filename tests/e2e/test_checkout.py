@@ -71,7 +71,7 @@ class CheckOut(ToolTestCase):
         Wine's regsvr32 hands a server of the other bitness to its own regsvr32 of that bitness.
         """
         done = wine.run_program("regsvr32", "/s", *switches, wine.windows_path(server or self.server))
-        self.assertEqual(0, done.returncode, done.stderr)
+        self.assertEqual(0, done.code, done.err)
 
     def report(self, result, *args, cwd):
         """A failure's report: Linux's window box text, or what a rerun shows on a Wine console."""
@@ -316,7 +316,7 @@ class CheckOut(ToolTestCase):
         other = wine.other_windows_build(self.server)
         if not os.path.exists(other):
             self.skipTest(f"the other Windows build is not built ({other})")
-        if wine.run_program(wine.other_windows_build(self.exe), "/?").returncode != 0:
+        if wine.run_program(wine.other_windows_build(self.exe), "/?").code != 0:
             self.skipTest("the other Windows build's programs do not run here")
         return other
 

@@ -6,8 +6,8 @@ import signal
 import subprocess
 import time
 
-from harness import (CANNOT_OPEN, EOL, Result, ToolTestCase, build_line, file_error, header,
-                     on_windows)
+from harness import (CANNOT_OPEN, EOL, Result, ToolTestCase, build_line, collect, file_error,
+                     header, on_windows)
 
 # Every complete header text that the runs below can leave.
 COMPLETE = {header(n): n for n in range(0, 1000)}
@@ -64,7 +64,7 @@ class Concurrency(ToolTestCase):
             self.assertTrue(text in complete, f"a missing or broken header: {text!r}")
         printed = []
         for run, name in zip(runs, names * len(runs)):
-            out, err = run.communicate(timeout=60)
+            out, err = collect(run)
             if run.returncode == 0:
                 self.assertRegex(out, rb"^Build N: \d+" + EOL + rb"$")
                 printed.append(int(out[9:-len(EOL)]))

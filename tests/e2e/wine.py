@@ -9,7 +9,7 @@ import subprocess
 import termios
 import time
 
-from harness import ANY_KEY_PROMPT, Result, launcher, read_available
+from harness import ANY_KEY_PROMPT, Result, launcher, patience, read_available, run_collecting
 
 # Wine's console adds a title, cursor hiding, line clearing, a CR per LF, and expands tabs.
 _CONSOLE_NOISE = re.compile(rb"\x1b\]0;[^\x07]*\x07|\x1b\[\?25[lh]|\x1b\[K")
@@ -29,8 +29,7 @@ def other_windows_build(path):
 
 def run_program(*args, env=None, cwd=None, timeout=120):
     """Runs a Windows program (a path, or one of the prefix's) under the suite's launcher."""
-    return subprocess.run(launcher() + list(args), stdin=subprocess.DEVNULL,
-                          capture_output=True, env=env, cwd=cwd, timeout=timeout)
+    return run_collecting(launcher() + list(args), env=env, cwd=cwd, timeout=timeout)
 
 
 def run_on_console(command, cwd, timeout=60):
@@ -43,7 +42,7 @@ def run_on_console(command, cwd, timeout=60):
                                 cwd=cwd, start_new_session=True)
     finally:
         os.close(slave)
-    raw, answered, deadline = b"", 0, time.monotonic() + timeout
+    raw, answered, deadline = b"", 0, time.monotonic() + patience(timeout)
     try:
         while (data := read_available(master, 0.1)) is not None:
             raw += data
@@ -55,7 +54,7 @@ def run_on_console(command, cwd, timeout=60):
             if time.monotonic() > deadline:
                 proc.kill()
                 raise AssertionError(f"the run did not end; the console shows {clean(raw)!r}")
-        return Result(proc.wait(10), clean(raw), b"")
+        return Result(proc.wait(patience(10)), clean(raw), b"")
     finally:
         os.close(master)
 

@@ -144,10 +144,6 @@ class GuardedStack {
     high_ = p + size + PageSize();
     return true;
   }
-  void Free() {
-    if (base_) VirtualFree(base_, 0, MEM_RELEASE);
-    base_ = high_ = nullptr;
-  }
   char* High() const { return high_; }
   bool Holds(uintptr_t address) const {
     return address >= reinterpret_cast<uintptr_t>(base_) &&
@@ -155,6 +151,16 @@ class GuardedStack {
   }
 
  private:
+  // Never the stack we stand on: a fault that cannot be unwound ends in
+  // std::terminate on this stack, and its report exits the process from
+  // there, through the static destructors, this one among them. The
+  // process's end reclaims the stack then.
+  void Free() {
+    if (!base_ || Holds(reinterpret_cast<uintptr_t>(__builtin_frame_address(0)))) return;
+    VirtualFree(base_, 0, MEM_RELEASE);
+    base_ = high_ = nullptr;
+  }
+
   char* base_ = nullptr;
   char* high_ = nullptr;
 };
@@ -176,9 +182,6 @@ class FaultLayer {
     handler_ = nullptr;
     if (filterSet_) SetUnhandledExceptionFilter(previousFilter);
     filterSet_ = false;
-#if defined(__i386__)
-    throwStack.Free();
-#endif
   }
 
   FaultTranslator volatile translator = nullptr;
@@ -188,6 +191,8 @@ class FaultLayer {
   bool volatile translating = false;
   LPTOP_LEVEL_EXCEPTION_FILTER previousFilter = nullptr;
 #if defined(__i386__)
+  // Kept for the next Install once allocated; freed only with the layer,
+  // after the handlers are gone.
   GuardedStack throwStack;
 #endif
 
