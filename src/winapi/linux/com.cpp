@@ -17,6 +17,9 @@
 // - A server stays loaded until the process ends (DllCanUnloadNow is never
 //   asked). A registered .so that exists but cannot be loaded gives
 //   CO_E_ERRORINDLL, like one without DllGetClassObject.
+// - A registration or server that another user may change (owned by
+//   neither the user nor root, or writable by everyone) gives
+//   E_ACCESSDENIED: loading it would run that user's code as ours.
 // - A thread's error info is released by its last CoUninitialize; a thread
 //   that ends with COM started and error info pending leaks that object.
 #include <dirent.h>
@@ -151,7 +154,15 @@ struct Registration {
   std::string progId;
   std::string server;
   std::string threadingModel;
+  bool trusted = false;
 };
+
+// Whether a registration or a server library may be trusted with this
+// process: a file that another user may change would run that user's code
+// as ours (owned by us or by root, and not writable by everyone).
+bool Trusted(const struct stat& st) {
+  return (st.st_uid == geteuid() || st.st_uid == 0) && !(st.st_mode & S_IWOTH);
+}
 
 // The folder with its trailing '/', or "" when there is none.
 std::string RegistryFolder(bool perUser) {
@@ -204,6 +215,7 @@ bool ReadRegistration(const std::string& path, Registration& out) {
   // An empty file registers nothing: it is a registration being made.
   bool ok = sys.fstat(file.Get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
             static_cast<size_t>(st.st_size) <= kMaxRegistrationSize;
+  out.trusted = ok && Trusted(st);
   char buffer[4096];
   while (ok) {
     const ssize_t got =
@@ -253,7 +265,7 @@ std::vector<Registration> ListRegistrations(const std::string& folder) {
   std::sort(names.begin(), names.end(),
             [](const auto& a, const auto& b) { return a.first < b.first; });
   for (const auto& [name, clsid] : names) {
-    Registration registration{clsid, {}, {}, {}};
+    Registration registration{clsid, {}, {}, {}, false};
     if (ReadRegistration(folder + name, registration)) result.push_back(registration);
   }
   return result;
@@ -278,7 +290,7 @@ bool FindRegistration(REFCLSID clsid, Registration& out) {
   for (bool perUser : {true, false}) {
     std::string folder = RegistryFolder(perUser);
     for (const std::string& name : ClassFileNames(folder, clsid)) {
-      out = Registration{clsid, {}, {}, {}};
+      out = Registration{clsid, {}, {}, {}, false};
       if (ReadRegistration(folder + name, out)) return true;
     }
   }
@@ -344,6 +356,7 @@ HRESULT GetClassFactory(REFCLSID clsid, DWORD context, IClassFactory** factory) 
   }
   // dlopen would wait on a FIFO.
   if (!S_ISREG(st.st_mode)) return CO_E_ERRORINDLL;
+  if (!registration.trusted || !Trusted(st)) return E_ACCESSDENIED;
   // Never closed: objects of the server may live as long as the process.
   void* module = dlopen(registration.server.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!module) return CO_E_ERRORINDLL;

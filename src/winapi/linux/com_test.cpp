@@ -143,6 +143,35 @@ TEST_F(ComTest, ClassesAreFoundThroughTheRegistry) {
   EXPECT_EQ(Create(reinterpret_cast<void**>(&object)), REGDB_E_CLASSNOTREG);
 }
 
+// A registration or a server that another user could change is never
+// loaded: it would run that user's code as the one who runs the tool.
+TEST_F(ComTest, WhatAnotherUserCouldChangeIsNotLoaded) {
+  if (geteuid() != 0) GTEST_SKIP() << "files of another user need root";
+  constexpr uid_t kNobody = 65534;
+  const std::string server = root + "/server.so", file = root + "/user/" + kClassFile;
+  fs::copy_file(TW_COM_TEST_SERVER, server);
+  ASSERT_EQ(ComRegisterInprocServer(TRUE, kClass, nullptr, server.c_str(), nullptr), S_OK);
+  const struct {
+    const char* what;
+    std::string path;
+    uid_t owner;
+    mode_t mode;
+  } kCases[] = {
+      {"nobody's registration", file, kNobody, 0644},
+      {"a registration for everyone to write", file, 0, 0666},
+      {"nobody's server", server, kNobody, 0755},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(0, chown(c.path.c_str(), c.owner, c.owner));
+    ASSERT_EQ(0, chmod(c.path.c_str(), c.mode));
+    IUnknown* object = nullptr;
+    EXPECT_EQ(Create(reinterpret_cast<void**>(&object)), E_ACCESSDENIED);
+    ASSERT_EQ(0, chown(c.path.c_str(), 0, 0));
+    ASSERT_EQ(0, chmod(c.path.c_str(), 0644));
+  }
+}
+
 // What a user sees of a file: its bytes, owner, mode and inode, or where it links to.
 std::string FileState(const std::string& path) {
   struct stat st;
