@@ -136,6 +136,10 @@ def main():
             if built.returncode != 0:
                 rows.append((mutant[0], "does not build"))
                 continue
+            # CTest leaves the last list of failures standing when nothing fails.
+            stale = os.path.join(args.build, "Testing", "Temporary", "LastTestsFailed.log")
+            if os.path.exists(stale):
+                os.remove(stale)
             subprocess.run(["ctest", "--test-dir", args.build, "-j", str(args.jobs)],
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             caught = failed_tests(args.build)
