@@ -14,6 +14,11 @@
 //   the stack's soft limit keeps a reserve that the overflow releases.
 // - Signals that another process sent, faults of other threads and faults
 //   while a fault is being thrown take the default action (a core dump).
+// - The stack limit is read and set at installation through the layer's
+//   system-call table, so that tests can fail it. The handler's own calls,
+//   signals, the alternate stack and the stacks' memory stay out of it (see
+//   syscalls.h): the handler may have stopped the thread inside the table's
+//   test wrappers, which allocate.
 #include "winapi/faults.h"
 
 #include <errno.h>
@@ -26,6 +31,8 @@
 #include <sys/syscall.h>
 #include <ucontext.h>
 #include <unistd.h>
+
+#include "winapi/linux/syscalls.h"
 
 #if defined(__x86_64__)
 #define TW_PC REG_RIP
@@ -183,12 +190,12 @@ void OnFault(int signal, siginfo_t* info, void* context) {
 // calling thread's stack may reach is noted.
 void PrepareForStackOverflow(bool first) {
   struct rlimit limit;
-  const bool limited = getrlimit(RLIMIT_STACK, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY;
+  const bool limited = sys.getrlimit(RLIMIT_STACK, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY;
   if (first && limited && limit.rlim_max != RLIM_INFINITY &&
       limit.rlim_max - limit.rlim_cur < kOverflowReserve && limit.rlim_max > 2 * kOverflowReserve) {
     struct rlimit reserved = limit;
     reserved.rlim_cur = limit.rlim_max - kOverflowReserve;
-    if (setrlimit(RLIMIT_STACK, &reserved) == 0) limit = reserved;
+    if (sys.setrlimit(RLIMIT_STACK, &reserved) == 0) limit = reserved;
   }
   // The main thread's stack ends just above the program's name, which the
   // kernel put at its top. pthread_getattr_np would parse /proc/self/maps
