@@ -1,26 +1,29 @@
-// Processor faults on Linux: signal handlers that turn a fault of the
-// translating thread into a call of its fault translator (SetFaultTranslator).
+// Processor faults on Linux: the primitives of the fault layer (its steps
+// are in winapi/faults.cpp). Signal handlers turn a fault of the translating
+// thread into a call of its fault translator.
 //
 // Where Linux differs:
 // - Faults arrive as signals: SIGSEGV, SIGBUS, SIGFPE, SIGILL and SIGTRAP,
 //   mapped to the Win32 exception codes and parameters. A SIGSEGV on the
 //   guard gap below the main stack is a stack overflow.
 // - The handler runs on an alternate signal stack and throws nothing itself:
-//   it rewrites the interrupted context so that the signal returns into a
-//   trampoline on a stack of our own. Its unwind information says that it
-//   was entered from the faulting instruction with the faulting stack
-//   pointer, so the unwinder goes on into the faulting frame (which
-//   -fnon-call-exceptions has given handlers at every instruction that can
-//   fault) and back onto the thread's stack. The signal returns normally, so
-//   the mask and the alternate stack are as before the fault.
+//   it rewrites the interrupted context so that the signal returns into the
+//   trampoline on the throw stack. The signal returns normally, so the mask
+//   and the alternate stack are as before the fault.
 // - A stack overflow leaves the cleanups of the frames it unwinds no room, so
 //   the stack's soft limit keeps a reserve that the overflow releases.
 // - Signals that another process sent, faults of other threads and faults
 //   while a fault is being thrown take the default action (a core dump).
+// - The stack limit is read and set at installation through the layer's
+//   system-call table, so that tests can fail it. The handler's own calls,
+//   signals, the alternate stack and the stacks' memory stay out of it (see
+//   syscalls.h): the handler may have stopped the thread inside the table's
+//   test wrappers, which allocate.
+#include "winapi/faults.h"
+
 #include <errno.h>
 #include <pthread.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <string.h>
 #include <sys/auxv.h>
 #include <sys/mman.h>
@@ -29,10 +32,7 @@
 #include <ucontext.h>
 #include <unistd.h>
 
-#include <atomic>
-
-#include "winapi/linux/api.h"
-#include "winapi/portable.h"
+#include "winapi/linux/syscalls.h"
 
 #if defined(__x86_64__)
 #define TW_PC REG_RIP
@@ -43,80 +43,15 @@
 #define TW_SP REG_ESP
 #define TW_FP REG_EBP
 #else
-#error "Processor faults: name this processor's registers and write its trampoline."
-#endif
-
-namespace {
-
-// The fault being thrown: written by the handler, read by the trampoline.
-struct PendingFault {
-  EXCEPTION_RECORD record;
-  const void* instruction;
-  const void* frame;
-};
-PendingFault pendingFault;
-
-}  // namespace
-
-// The trampoline. On entry its stack holds the address to unwind the faulting
-// frame from and, above it, the faulting stack pointer: a frame that looks
-// called from the faulting instruction, but marked as a signal frame so that
-// the unwinder takes that address as it is, not as a return address.
-extern "C" void FaultTrampoline() asm("tw_fault_trampoline") __attribute__((visibility("hidden")));
-#if defined(__x86_64__)
-asm(R"(
-  .text
-  .p2align 4
-  .globl tw_fault_trampoline
-  .hidden tw_fault_trampoline
-  .type tw_fault_trampoline, @function
-tw_fault_trampoline:
-  .cfi_startproc
-  .cfi_signal_frame
-  .cfi_offset %rsp, 0
-  pushq %rbp
-  .cfi_adjust_cfa_offset 8
-  .cfi_offset %rbp, -16
-  movq %rsp, %rbp
-  .cfi_def_cfa_register %rbp
-  andq $-16, %rsp
-  call tw_throw_pending_fault
-  ud2
-  .cfi_endproc
-  .size tw_fault_trampoline, .-tw_fault_trampoline
-)");
-#else
-asm(R"(
-  .text
-  .p2align 4
-  .globl tw_fault_trampoline
-  .hidden tw_fault_trampoline
-  .type tw_fault_trampoline, @function
-tw_fault_trampoline:
-  .cfi_startproc
-  .cfi_signal_frame
-  .cfi_offset %esp, 0
-  pushl %ebp
-  .cfi_adjust_cfa_offset 4
-  .cfi_offset %ebp, -8
-  movl %esp, %ebp
-  .cfi_def_cfa_register %ebp
-  andl $-16, %esp
-  call tw_throw_pending_fault
-  ud2
-  .cfi_endproc
-  .size tw_fault_trampoline, .-tw_fault_trampoline
-)");
+#error "Processor faults: name this processor's registers."
 #endif
 
 namespace {
 
 constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP};
 constexpr size_t kSignalCount = sizeof kFaultSignals / sizeof kFaultSignals[0];
-// The handler only fills a record; the throw needs room for the exception,
-// its call-stack snapshot and the unwinder.
+// The handler only fills a record.
 constexpr size_t kAltStackSize = 64 * 1024;
-constexpr size_t kThrowStackSize = 256 * 1024;
 // What the cleanups of an overflowed stack get, and how far below the
 // stack's lowest address a fault still counts as an overflow (the kernel's
 // stack guard gap).
@@ -126,75 +61,8 @@ constexpr uintptr_t kStackGuardGap = 1024 * 1024;
 constexpr int kPageFaultTrap = 14;
 constexpr greg_t kWriteAccess = 2, kFetchAccess = 16;
 
-pid_t ThreadId() { return static_cast<pid_t>(syscall(SYS_gettid)); }
-
-size_t PageSize() { return static_cast<size_t>(sysconf(_SC_PAGESIZE)); }
-
-// A stack of our own with a page that faults below it.
-class GuardedStack {
- public:
-  GuardedStack() = default;
-  GuardedStack(const GuardedStack&) = delete;
-  GuardedStack& operator=(const GuardedStack&) = delete;
-  ~GuardedStack() { Free(); }
-
-  bool Allocate(size_t size) {
-    if (base_) return true;
-    const size_t total = size + PageSize();
-    void* p = mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) return false;
-    if (mprotect(p, PageSize(), PROT_NONE) != 0) {
-      munmap(p, total);
-      return false;
-    }
-    base_ = static_cast<char*>(p);
-    total_ = total;
-    return true;
-  }
-  // Never the stack we stand on: the unwinder calls std::terminate on the
-  // throw stack when a fault cannot be unwound, and the process may exit
-  // from there.
-  void Free() {
-    if (!base_ || Holds(reinterpret_cast<uintptr_t>(__builtin_frame_address(0)))) return;
-    munmap(base_, total_);
-    base_ = nullptr;
-  }
-  char* Low() const { return base_ + PageSize(); }
-  char* High() const { return base_ + total_; }
-  size_t Size() const { return total_ - PageSize(); }
-  bool Holds(uintptr_t address) const {
-    return base_ && address >= reinterpret_cast<uintptr_t>(base_) &&
-           address < reinterpret_cast<uintptr_t>(High());
-  }
-
- private:
-  char* base_ = nullptr;
-  size_t total_ = 0;
-};
-
-// The installation: handlers, stacks and the translating thread. Removed at
-// exit, so that nothing is translated onto stacks that are gone.
-class FaultLayer {
- public:
-  FaultLayer() = default;
-  FaultLayer(const FaultLayer&) = delete;
-  FaultLayer& operator=(const FaultLayer&) = delete;
-  ~FaultLayer() { Remove(); }
-
-  bool Install(FaultTranslator newTranslator);
-  void Remove();
-
-  std::atomic<FaultTranslator> translator{nullptr};
-  std::atomic<pid_t> thread{0};
-  GuardedStack altStack, throwStack;
-  uintptr_t stackLowest = 0;  // the lowest address the main stack may reach
-
- private:
-  bool handlersInstalled_ = false;
-  struct sigaction previous_[kSignalCount];
-};
-
-FaultLayer layer;
+struct sigaction previousActions[kSignalCount];
+uintptr_t stackLowest = 0;  // the lowest address the translating thread's stack may reach
 
 // Hands the signal to the default action: it is blocked while the handler
 // runs and arrives as soon as the handler returns, before the faulting
@@ -204,7 +72,7 @@ void PassOn(int signal) {
   action.sa_handler = SIG_DFL;
   sigemptyset(&action.sa_mask);
   sigaction(signal, &action, nullptr);
-  syscall(SYS_tgkill, getpid(), ThreadId(), signal);
+  syscall(SYS_tgkill, getpid(), static_cast<pid_t>(GetCurrentThreadId()), signal);
 }
 
 // 0 read, 1 write, 8 execute, as Windows reports an access violation; the
@@ -235,11 +103,12 @@ DWORD FloatingPointCode(int code) {
 }
 
 bool IsStackOverflow(uintptr_t address) {
-  const uintptr_t lowest = layer.stackLowest;
+  const uintptr_t lowest = stackLowest;
   return lowest && address < lowest + PageSize() && address + kStackGuardGap >= lowest;
 }
 
-// Gives the cleanups of the overflowed stack the reserve that Install kept.
+// Gives the cleanups of the overflowed stack the reserve that the
+// installation kept.
 void ReleaseStackReserve() {
   struct rlimit limit;
   if (getrlimit(RLIMIT_STACK, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return;
@@ -293,29 +162,25 @@ void OnFault(int signal, siginfo_t* info, void* context) {
   greg_t* registers = static_cast<ucontext_t*>(context)->uc_mcontext.gregs;
   const auto sp = static_cast<uintptr_t>(registers[TW_SP]);
   // si_code <= 0: sent by kill() or a queue, not raised by an instruction.
-  if (!layer.translator.load() || info->si_code <= 0 || ThreadId() != layer.thread.load() ||
-      layer.throwStack.Holds(sp)) {
+  if (info->si_code <= 0 || !faultLayer.Translates(sp)) {
     PassOn(signal);
     errno = savedErrno;
     return;
   }
-  FillRecord(signal, info, registers, pendingFault.record);
-  pendingFault.instruction = pendingFault.record.ExceptionAddress;
-  pendingFault.frame = reinterpret_cast<const void*>(registers[TW_FP]);
+  EXCEPTION_RECORD record;
+  FillRecord(signal, info, registers, record);
+  faultLayer.Pend(record, reinterpret_cast<const void*>(registers[TW_FP]));
 
   // A call through a bad pointer faults where no function is: unwinding
   // starts in the caller, inside its call instruction.
-  auto unwindFrom = reinterpret_cast<uintptr_t>(pendingFault.instruction);
+  auto unwindFrom = reinterpret_cast<uintptr_t>(record.ExceptionAddress);
   uintptr_t unwindSp = sp;
   if (signal == SIGSEGV && AccessKind(registers) == 8 &&
       unwindFrom == reinterpret_cast<uintptr_t>(info->si_addr)) {
     unwindFrom = *reinterpret_cast<const uintptr_t*>(sp) - 1;
     unwindSp = sp + sizeof(uintptr_t);
   }
-  auto* top = reinterpret_cast<uintptr_t*>(layer.throwStack.High());
-  top[-1] = unwindSp;
-  top[-2] = unwindFrom;
-  registers[TW_SP] = reinterpret_cast<greg_t>(top - 2);
+  registers[TW_SP] = static_cast<greg_t>(faultLayer.TrampolineStack(unwindFrom, unwindSp));
   registers[TW_PC] = reinterpret_cast<greg_t>(&FaultTrampoline);
   errno = savedErrno;
 }
@@ -325,21 +190,21 @@ void OnFault(int signal, siginfo_t* info, void* context) {
 // calling thread's stack may reach is noted.
 void PrepareForStackOverflow(bool first) {
   struct rlimit limit;
-  const bool limited = getrlimit(RLIMIT_STACK, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY;
+  const bool limited = sys.getrlimit(RLIMIT_STACK, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY;
   if (first && limited && limit.rlim_max != RLIM_INFINITY &&
       limit.rlim_max - limit.rlim_cur < kOverflowReserve && limit.rlim_max > 2 * kOverflowReserve) {
     struct rlimit reserved = limit;
     reserved.rlim_cur = limit.rlim_max - kOverflowReserve;
-    if (setrlimit(RLIMIT_STACK, &reserved) == 0) limit = reserved;
+    if (sys.setrlimit(RLIMIT_STACK, &reserved) == 0) limit = reserved;
   }
   // The main thread's stack ends just above the program's name, which the
   // kernel put at its top. pthread_getattr_np would parse /proc/self/maps
   // for that, which costs a third of the instructions of a run.
   const auto* name = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
-  if (name && limited && ThreadId() == getpid()) {
+  if (name && limited && GetCurrentThreadId() == static_cast<DWORD>(getpid())) {
     const uintptr_t end = reinterpret_cast<uintptr_t>(name) + strlen(name) + 1 + sizeof(void*);
     const uintptr_t top = (end + PageSize() - 1) & ~(PageSize() - 1);
-    layer.stackLowest = top - limit.rlim_cur;
+    stackLowest = top - limit.rlim_cur;
     return;
   }
   pthread_attr_t attributes;
@@ -347,66 +212,56 @@ void PrepareForStackOverflow(bool first) {
   void* lowest;
   size_t size;
   if (pthread_attr_getstack(&attributes, &lowest, &size) == 0)
-    layer.stackLowest = reinterpret_cast<uintptr_t>(lowest);
+    stackLowest = reinterpret_cast<uintptr_t>(lowest);
   pthread_attr_destroy(&attributes);
-}
-
-bool FaultLayer::Install(FaultTranslator newTranslator) {
-  if (!altStack.Allocate(kAltStackSize) || !throwStack.Allocate(kThrowStackSize)) return false;
-  stack_t stack = {};
-  stack.ss_sp = altStack.Low();
-  stack.ss_size = altStack.Size();
-  if (sigaltstack(&stack, nullptr) != 0) return false;
-  PrepareForStackOverflow(!handlersInstalled_);
-  if (!handlersInstalled_) {
-    struct sigaction action = {};
-    action.sa_sigaction = OnFault;
-    action.sa_flags = SA_SIGINFO | SA_ONSTACK;
-    // A fault inside the handler finds its signal blocked: the kernel then
-    // ends the process instead of calling the handler again.
-    sigemptyset(&action.sa_mask);
-    for (int signal : kFaultSignals) sigaddset(&action.sa_mask, signal);
-    for (size_t i = 0; i < kSignalCount; ++i) sigaction(kFaultSignals[i], &action, &previous_[i]);
-    handlersInstalled_ = true;
-  }
-  thread.store(ThreadId());
-  translator.store(newTranslator);
-  return true;
-}
-
-void FaultLayer::Remove() {
-  translator.store(nullptr);
-  if (handlersInstalled_) {
-    for (size_t i = 0; i < kSignalCount; ++i) sigaction(kFaultSignals[i], &previous_[i], nullptr);
-    handlersInstalled_ = false;
-  }
-  // Only the installing thread can give its alternate stack up; called on
-  // another thread, the stack stays mapped.
-  if (thread.load() == ThreadId()) {
-    stack_t stack = {};
-    stack.ss_flags = SS_DISABLE;
-    if (sigaltstack(&stack, nullptr) == 0) altStack.Free();
-  }
-  throwStack.Free();
-  thread.store(0);
 }
 
 }  // namespace
 
-// Called by the trampoline on the throw stack; the translator's exception
-// leaves through the trampoline into the faulting frame.
-extern "C" [[noreturn]] __attribute__((used, visibility("hidden"))) void ThrowPendingFault() asm(
-    "tw_throw_pending_fault");
-void ThrowPendingFault() {
-  const PendingFault fault = pendingFault;
-  layer.translator.load()(&fault.record, fault.instruction, fault.frame);
-  abort();  // a translator that returns breaks its contract
+size_t PageSize() { return static_cast<size_t>(sysconf(_SC_PAGESIZE)); }
+
+char* GuardedStack::Map(size_t total) {
+  void* p = mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) return nullptr;
+  if (mprotect(p, PageSize(), PROT_NONE) != 0) {
+    munmap(p, total);
+    return nullptr;
+  }
+  return static_cast<char*>(p);
 }
 
-bool SetFaultTranslator(FaultTranslator translator) {
-  if (!translator) {
-    layer.Remove();
-    return true;
-  }
-  return layer.Install(translator);
+void GuardedStack::Unmap(char* base, size_t total) { munmap(base, total); }
+
+bool FaultLayer::PrepareThread(bool first) {
+  if (!altStack_.Allocate(kAltStackSize)) return false;
+  stack_t stack = {};
+  stack.ss_sp = altStack_.Low();
+  stack.ss_size = altStack_.Size();
+  if (sigaltstack(&stack, nullptr) != 0) return false;
+  PrepareForStackOverflow(first);
+  return true;
+}
+
+void FaultLayer::ReleaseThread() {
+  stack_t stack = {};
+  stack.ss_flags = SS_DISABLE;
+  if (sigaltstack(&stack, nullptr) == 0) altStack_.Free();
+}
+
+bool FaultLayer::InstallHandlers() {
+  struct sigaction action = {};
+  action.sa_sigaction = OnFault;
+  action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+  // A fault inside the handler finds its signal blocked: the kernel then
+  // ends the process instead of calling the handler again.
+  sigemptyset(&action.sa_mask);
+  for (int signal : kFaultSignals) sigaddset(&action.sa_mask, signal);
+  for (size_t i = 0; i < kSignalCount; ++i)
+    sigaction(kFaultSignals[i], &action, &previousActions[i]);
+  return true;
+}
+
+void FaultLayer::RemoveHandlers() {
+  for (size_t i = 0; i < kSignalCount; ++i)
+    sigaction(kFaultSignals[i], &previousActions[i], nullptr);
 }

@@ -14,10 +14,11 @@
 // Kinds group the table's entries: open, read (read, pread), write (write,
 // pwrite), flush (fsync), rename (rename, renameat2, link), stat (stat,
 // lstat, fstat, faccessat, getxattr, the inode flags, the umask, which never
-// fails), chmod (fchmod, chmod), lock (flock), control (fcntl), limit (getrlimit),
-// close (close, closedir), list (opendir, readdir), terminal (tcgetattr,
-// tcsetattr, tcgetpgrp), descriptor (dup3, eventfd, pipe2), and truncate,
-// chown, unlink, readlink, getcwd, allocate (fallocate), mkdir, poll.
+// fails), chmod (fchmod, chmod), lock (flock), control (fcntl), limit
+// (getrlimit, setrlimit), close (close, closedir), list (opendir, readdir),
+// terminal (tcgetattr, tcsetattr, tcgetpgrp), descriptor (dup3, eventfd,
+// pipe2), and truncate, chown, unlink, readlink, getcwd, allocate
+// (fallocate), mkdir, poll.
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -189,6 +190,9 @@ int Fcntl(int fd, int command, int argument) {
 int Getrlimit(int resource, struct rlimit* limit) {
   return Fails(kLimit, "") ? -1 : realSyscalls.getrlimit(resource, limit);
 }
+int Setrlimit(int resource, const struct rlimit* limit) {
+  return Fails(kLimit, "") ? -1 : realSyscalls.setrlimit(resource, limit);
+}
 int Link(const char* from, const char* to) {
   return Fails(kRename, from, to) ? -1 : realSyscalls.link(from, to);
 }
@@ -292,6 +296,7 @@ struct Installer {
         .getxattr = Getxattr,
         .fcntl = Fcntl,
         .getrlimit = Getrlimit,
+        .setrlimit = Setrlimit,
         .link = Link,
         .getInodeFlags = GetInodeFlags,
         .getUmask = GetUmask,

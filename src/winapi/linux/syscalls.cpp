@@ -24,6 +24,9 @@ int Fcntl(int fd, int command, int argument) { return ::fcntl(fd, command, argum
 int Getrlimit(int resource, struct rlimit* limit) {
   return ::getrlimit(static_cast<__rlimit_resource_t>(resource), limit);
 }
+int Setrlimit(int resource, const struct rlimit* limit) {
+  return ::setrlimit(static_cast<__rlimit_resource_t>(resource), limit);
+}
 int GetInodeFlags(int fd, int* flags) { return ::ioctl(fd, FS_IOC_GETFLAGS, flags); }
 int Mkdir(const char* path, mode_t mode) { return ::mkdir(path, mode); }
 int Pipe2(int* ends, int flags) { return ::pipe2(ends, flags); }
@@ -63,6 +66,7 @@ constexpr LinuxSyscalls realSyscalls = {
     .getxattr = ::getxattr,
     .fcntl = Fcntl,
     .getrlimit = Getrlimit,
+    .setrlimit = Setrlimit,
     .link = ::link,
     .getInodeFlags = GetInodeFlags,
     .getUmask = GetUmask,

@@ -3,9 +3,10 @@
 // that disk-full, short writes, sharing violations and failing renames are
 // tested without root. Layer code calls sys.open(...), never ::open(...)
 // directly. Outside the table stay what no test needs to fail: signals and
-// their masks, the dynamic loader, memory (the fault handler's mappings and
-// the reads of our own memory behind ReadProcessMemory) and calls that
-// cannot fail (getpid, getpgrp, sysconf).
+// their masks, the dynamic loader, memory (the fault layer's stacks and the
+// reads of our own memory behind ReadProcessMemory) and calls that cannot
+// fail (getpid, getpgrp, sysconf); and the calls of the fault handler, which
+// may have stopped the thread anywhere, inside the table's test wrappers too.
 #pragma once
 
 #include <dirent.h>
@@ -46,6 +47,7 @@ struct LinuxSyscalls {
   // fcntl() with an int argument (F_DUPFD_CLOEXEC, F_GETFL, F_SETFL).
   int (*fcntl)(int fd, int command, int argument);
   int (*getrlimit)(int resource, struct rlimit* limit);
+  int (*setrlimit)(int resource, const struct rlimit* limit);
   int (*link)(const char* from, const char* to);
   // The inode flags (FS_IOC_GETFLAGS): append-only, immutable and the like.
   int (*getInodeFlags)(int fd, int* flags);

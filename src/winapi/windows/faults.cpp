@@ -1,46 +1,27 @@
-// Processor faults on Windows: a vectored exception handler that turns a
-// fault of the translating thread into a call of its fault translator
-// (SetFaultTranslator). MinGW's run time has no working _set_se_translator.
-// Any other structured exception of that thread (one raised in software,
-// say by an in-process server) is translated at the last chance, by the
-// unhandled-exception filter: before that, a handler of the system's or of
-// the server's own may still take it, which a vectored handler would
-// pre-empt.
+// Processor faults on Windows: the primitives of the fault layer (its steps
+// are in winapi/faults.cpp). A vectored exception handler turns a fault of
+// the translating thread into a call of its fault translator; MinGW's run
+// time has no working _set_se_translator. Any other structured exception of
+// that thread (one raised in software, say by an in-process server) is
+// translated at the last chance, by the unhandled-exception filter: before
+// that, a handler of the system's or of the server's own may still take it,
+// which a vectored handler would pre-empt.
 //
-// The handler does not throw from inside the system's dispatcher: it copies
-// the record and resumes the thread in a trampoline whose unwind
-// information leads back into the faulting frame, so that the translator's
-// exception unwinds the faulting function (compiled with
-// -fnon-call-exceptions) and its callers as if the faulting instruction had
-// thrown it.
+// Where Windows differs:
 // - x86-64: the exception is thrown through the system's unwinder, which
 //   accepts frames only on the thread's stack, ordered. The trampoline runs
 //   there, just below the faulting frame, and describes that frame as a
 //   machine frame (UWOP_PUSH_MACHFRAME), the unwind code of an interrupted
 //   instruction.
-// - x86: exceptions are DWARF-unwound by libgcc; the trampoline runs on a
-//   stack of our own and describes the faulting frame as a signal frame, as
-//   on Linux.
-// A stack overflow is raised with the thread's stack guarantee left; the
-// cleanups of the unwound frames (and on x86-64 the throw) run in it.
-// The exception is unwound from where the thread stopped (the context),
-// which for an exception raised in software lies inside RaiseException, a
-// little past the record's exception address.
-#include "winapi/winapi.h"
-
-namespace {
-
-// The fault being thrown: written by the handler, read by the trampoline.
-struct PendingFault {
-  EXCEPTION_RECORD record;
-  const void* instruction;
-  const void* frame;
-};
-PendingFault pendingFault;
-
-}  // namespace
-
-extern "C" void FaultTrampoline() asm("tw_fault_trampoline");
+// - x86: exceptions are DWARF-unwound by libgcc; the trampoline runs on the
+//   throw stack and describes the faulting frame as a signal frame, as on
+//   Linux.
+// - A stack overflow is raised with the thread's stack guarantee left; the
+//   cleanups of the unwound frames (and on x86-64 the throw) run in it.
+// - The exception is unwound from where the thread stopped (the context),
+//   which for an exception raised in software lies inside RaiseException, a
+//   little past the record's exception address.
+#include "winapi/faults.h"
 
 #if defined(__x86_64__)
 // Entered with the faulting stack pointer in rdx and, in rcx, the address to
@@ -64,44 +45,15 @@ tw_fault_trampoline:
   ud2
   .seh_endproc
 )");
-#elif defined(__i386__)
-// Entered with the address to unwind the faulting frame from on the stack
-// and, above it, the faulting stack pointer.
-asm(R"(
-  .text
-  .p2align 4
-  .def tw_fault_trampoline; .scl 3; .type 32; .endef
-tw_fault_trampoline:
-  .cfi_startproc
-  .cfi_signal_frame
-  .cfi_offset %esp, 0
-  pushl %ebp
-  .cfi_adjust_cfa_offset 4
-  .cfi_offset %ebp, -8
-  movl %esp, %ebp
-  .cfi_def_cfa_register %ebp
-  andl $-16, %esp
-  call tw_throw_pending_fault
-  ud2
-  .cfi_endproc
-)");
-#else
-#error "Processor faults: write this processor's trampoline."
 #endif
 
 namespace {
 
 // What a stack overflow leaves for the translator and the cleanups.
 constexpr ULONG kOverflowReserve = 64 * 1024;
-#if defined(__i386__)
-constexpr SIZE_T kThrowStackSize = 256 * 1024;
-#endif
 
-DWORD PageSize() {
-  SYSTEM_INFO info;
-  GetSystemInfo(&info);
-  return info.dwPageSize;
-}
+LPTOP_LEVEL_EXCEPTION_FILTER previousFilter = nullptr;
+PVOID handler = nullptr;
 
 // The processor's faults; everything else (language exceptions, the
 // debugger's notices, RPC failures) takes its course.
@@ -121,88 +73,6 @@ bool IsProcessorFault(DWORD code) {
   }
 }
 
-#if defined(__i386__)
-// A stack of our own with a page that faults below it.
-class GuardedStack {
- public:
-  GuardedStack() = default;
-  GuardedStack(const GuardedStack&) = delete;
-  GuardedStack& operator=(const GuardedStack&) = delete;
-  ~GuardedStack() { Free(); }
-
-  bool Allocate(SIZE_T size) {
-    if (base_) return true;
-    char* p = static_cast<char*>(
-        VirtualAlloc(nullptr, size + PageSize(), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-    if (!p) return false;
-    DWORD old;
-    if (!VirtualProtect(p, PageSize(), PAGE_NOACCESS, &old)) {
-      VirtualFree(p, 0, MEM_RELEASE);
-      return false;
-    }
-    base_ = p;
-    high_ = p + size + PageSize();
-    return true;
-  }
-  char* High() const { return high_; }
-  bool Holds(uintptr_t address) const {
-    return address >= reinterpret_cast<uintptr_t>(base_) &&
-           address < reinterpret_cast<uintptr_t>(high_);
-  }
-
- private:
-  // Never the stack we stand on: a fault that cannot be unwound ends in
-  // std::terminate on this stack, and its report exits the process from
-  // there, through the static destructors, this one among them. The
-  // process's end reclaims the stack then.
-  void Free() {
-    if (!base_ || Holds(reinterpret_cast<uintptr_t>(__builtin_frame_address(0)))) return;
-    VirtualFree(base_, 0, MEM_RELEASE);
-    base_ = high_ = nullptr;
-  }
-
-  char* base_ = nullptr;
-  char* high_ = nullptr;
-};
-#endif
-
-// The installation. Removed at exit, so that nothing is translated after
-// the translator's module has begun to go away.
-class FaultLayer {
- public:
-  FaultLayer() = default;
-  FaultLayer(const FaultLayer&) = delete;
-  FaultLayer& operator=(const FaultLayer&) = delete;
-  ~FaultLayer() { Remove(); }
-
-  bool Install(FaultTranslator newTranslator);
-  void Remove() {
-    translator = nullptr;
-    if (handler_) RemoveVectoredExceptionHandler(handler_);
-    handler_ = nullptr;
-    if (filterSet_) SetUnhandledExceptionFilter(previousFilter);
-    filterSet_ = false;
-  }
-
-  FaultTranslator volatile translator = nullptr;
-  DWORD volatile thread = 0;
-  // Set while the translator runs: an exception there is not translated
-  // again but takes the system's course.
-  bool volatile translating = false;
-  LPTOP_LEVEL_EXCEPTION_FILTER previousFilter = nullptr;
-#if defined(__i386__)
-  // Kept for the next Install once allocated; freed only with the layer,
-  // after the handlers are gone.
-  GuardedStack throwStack;
-#endif
-
- private:
-  PVOID handler_ = nullptr;
-  bool filterSet_ = false;
-};
-
-FaultLayer layer;
-
 #if defined(__x86_64__)
 // libgcc's personality looks for the handler of the instruction before the
 // address it is given, as if it were a return address, while the system's
@@ -220,6 +90,11 @@ DWORD64 UnwindAddress(DWORD64 pc) {
   return pc + 1;
 }
 
+uintptr_t StackPointer(const CONTEXT& context) { return context.Rsp; }
+const void* FramePointer(const CONTEXT& context) {
+  return reinterpret_cast<const void*>(context.Rbp);
+}
+
 void RedirectToTrampoline(CONTEXT& context) {
   context.Rcx = UnwindAddress(context.Rip);
   context.Rdx = context.Rsp;
@@ -227,7 +102,7 @@ void RedirectToTrampoline(CONTEXT& context) {
   context.Rsp = (context.Rsp - 64) & ~static_cast<DWORD64>(15);
   context.Rip = reinterpret_cast<DWORD64>(&FaultTrampoline);
 }
-#else
+#elif defined(__i386__)
 struct UnwindBases {
   void* text;
   void* data;
@@ -255,6 +130,11 @@ bool Executable(uintptr_t pc) {
          page.State == MEM_COMMIT &&
          (page.Protect & (PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE |
                           PAGE_EXECUTE_WRITECOPY));
+}
+
+uintptr_t StackPointer(const CONTEXT& context) { return context.Esp; }
+const void* FramePointer(const CONTEXT& context) {
+  return reinterpret_cast<const void*>(context.Ebp);
 }
 
 // The exception is thrown from the innermost frame that libgcc can unwind:
@@ -285,44 +165,24 @@ void RedirectToTrampoline(CONTEXT& context) {
       if (link <= frame) break;  // a chain that does not lead up the stack
     }
   }
-  auto* top = reinterpret_cast<uintptr_t*>(layer.throwStack.High());
-  top[-1] = unwindSp;
-  top[-2] = unwindFrom;
-  context.Esp = reinterpret_cast<DWORD>(top - 2);
+  context.Esp = static_cast<DWORD>(faultLayer.TrampolineStack(unwindFrom, unwindSp));
   context.Eip = reinterpret_cast<DWORD>(&FaultTrampoline);
 }
-#endif
-
-// Whether an exception of this thread now is the translator's to throw.
-bool Translates(const CONTEXT& context) {
-  if (!layer.translator || GetCurrentThreadId() != layer.thread || layer.translating) return false;
-#if defined(__i386__)
-  if (layer.throwStack.Holds(context.Esp)) return false;
 #else
-  (void)context;
+#error "Processor faults: write this processor's trampoline."
 #endif
-  return true;
-}
 
 // Resumes the thread in the trampoline, which throws the translator's
 // exception for `record`.
 LONG Translate(const EXCEPTION_RECORD& record, CONTEXT& context) {
-#if defined(__i386__)
-  const void* frame = reinterpret_cast<const void*>(context.Ebp);
-#else
-  const void* frame = reinterpret_cast<const void*>(context.Rbp);
-#endif
-  pendingFault.record = record;
-  pendingFault.instruction = record.ExceptionAddress;
-  pendingFault.frame = frame;
-  layer.translating = true;
+  faultLayer.Pend(record, FramePointer(context));
   RedirectToTrampoline(context);
   return EXCEPTION_CONTINUE_EXECUTION;
 }
 
 LONG CALLBACK OnException(EXCEPTION_POINTERS* pointers) {
   if (!IsProcessorFault(pointers->ExceptionRecord->ExceptionCode) ||
-      !Translates(*pointers->ContextRecord)) {
+      !faultLayer.Translates(StackPointer(*pointers->ContextRecord))) {
     return EXCEPTION_CONTINUE_SEARCH;
   }
   return Translate(*pointers->ExceptionRecord, *pointers->ContextRecord);
@@ -331,8 +191,8 @@ LONG CALLBACK OnException(EXCEPTION_POINTERS* pointers) {
 // The last chance: an exception that no handler took.
 LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* pointers) {
   EXCEPTION_RECORD& record = *pointers->ExceptionRecord;
-  if (!Translates(*pointers->ContextRecord)) {
-    return layer.previousFilter ? layer.previousFilter(pointers) : EXCEPTION_CONTINUE_SEARCH;
+  if (!faultLayer.Translates(StackPointer(*pointers->ContextRecord))) {
+    return previousFilter ? previousFilter(pointers) : EXCEPTION_CONTINUE_SEARCH;
   }
   const LONG result = Translate(record, *pointers->ContextRecord);
   // The system resumes the thread only for a continuable exception; the
@@ -341,66 +201,66 @@ LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* pointers) {
   return result;
 }
 
+}  // namespace
+
+size_t PageSize() {
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  return info.dwPageSize;
+}
+
+#if defined(__i386__)
+char* GuardedStack::Map(size_t total) {
+  char* p =
+      static_cast<char*>(VirtualAlloc(nullptr, total, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  if (!p) return nullptr;
+  DWORD old;
+  if (!VirtualProtect(p, PageSize(), PAGE_NOACCESS, &old)) {
+    VirtualFree(p, 0, MEM_RELEASE);
+    return nullptr;
+  }
+  return p;
+}
+
+void GuardedStack::Unmap(char* base, size_t) { VirtualFree(base, 0, MEM_RELEASE); }
+#endif
+
 // Asks the system to raise a stack overflow with kOverflowReserve left
 // (Vista and later; XP raises it with one guard page left).
-void ReserveStackForOverflow() {
+bool FaultLayer::PrepareThread(bool) {
   typedef BOOL(WINAPI * SetGuarantee)(PULONG);
   auto setGuarantee = reinterpret_cast<SetGuarantee>(reinterpret_cast<void (*)()>(
       GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetThreadStackGuarantee")));
   ULONG size = kOverflowReserve;
-  if (!setGuarantee || !setGuarantee(&size)) return;
+  if (!setGuarantee || !setGuarantee(&size)) return true;
   // Wine commits the main thread's whole stack at once, with its guard page
   // at the very bottom, where the guarantee never comes into play. A guard
   // page above the reserve lets the stack grow page by page from there, as
   // on Windows, where that page is not committed yet and is left alone.
   MEMORY_BASIC_INFORMATION stack, page;
-  if (!VirtualQuery(&stack, &stack, sizeof stack)) return;
+  if (!VirtualQuery(&stack, &stack, sizeof stack)) return true;
   char* guard = static_cast<char*>(stack.AllocationBase) + kOverflowReserve + 2 * PageSize();
   DWORD old;
   if (VirtualQuery(guard, &page, sizeof page) == sizeof page && page.State == MEM_COMMIT &&
       page.Protect == PAGE_READWRITE && guard < reinterpret_cast<char*>(&stack) - PageSize()) {
     VirtualProtect(guard, PageSize(), PAGE_READWRITE | PAGE_GUARD, &old);
   }
-}
-
-bool FaultLayer::Install(FaultTranslator newTranslator) {
-#if defined(__i386__)
-  if (!throwStack.Allocate(kThrowStackSize)) return false;
-#endif
-  if (!handler_) {
-    handler_ = AddVectoredExceptionHandler(1, OnException);
-    if (!handler_) return false;
-  }
-  if (!filterSet_) {
-    previousFilter = SetUnhandledExceptionFilter(OnUnhandledException);
-    filterSet_ = true;
-  }
-  ReserveStackForOverflow();
-  thread = GetCurrentThreadId();
-  translator = newTranslator;
   return true;
 }
 
-}  // namespace
+// The guarantee stays with the thread: it only moves where an overflow is
+// raised.
+void FaultLayer::ReleaseThread() {}
 
-// Called by the trampoline; the translator's exception leaves through the
-// trampoline into the faulting frame.
-extern "C" [[noreturn]] __attribute__((used)) void ThrowPendingFault() asm(
-    "tw_throw_pending_fault");
-void ThrowPendingFault() {
-  // Cleared when the translator's exception leaves this frame.
-  struct Translating {
-    ~Translating() { layer.translating = false; }
-  } translating;
-  const PendingFault fault = pendingFault;
-  layer.translator(&fault.record, fault.instruction, fault.frame);
-  abort();  // a translator that returns breaks its contract
+bool FaultLayer::InstallHandlers() {
+  handler = AddVectoredExceptionHandler(1, OnException);
+  if (!handler) return false;
+  previousFilter = SetUnhandledExceptionFilter(OnUnhandledException);
+  return true;
 }
 
-bool SetFaultTranslator(FaultTranslator translator) {
-  if (!translator) {
-    layer.Remove();
-    return true;
-  }
-  return layer.Install(translator);
+void FaultLayer::RemoveHandlers() {
+  RemoveVectoredExceptionHandler(handler);
+  handler = nullptr;
+  SetUnhandledExceptionFilter(previousFilter);
 }
