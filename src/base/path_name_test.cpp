@@ -62,12 +62,4 @@ TEST(ClPathName, ForcingAgainAfterGetPathTakesTheNewExtension) {
   }
 }
 
-TEST(ClPathName, GetPathOfAnUntouchedPathIsThePath) {
-  ClString whole("x\\y.txt");
-  ClPathName name(whole, '\\');
-  ClString out;
-  name.GetPath(out);
-  EXPECT_EQ(whole.GetText(), out.GetText());
-}
-
 }  // namespace

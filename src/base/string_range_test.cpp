@@ -112,10 +112,4 @@ TEST(ClStringRange, MaterializeMakesAStringOfItsOwn) {
   EXPECT_STREQ("world", range.Begin());
 }
 
-TEST(ClStringRange, GetTextSharesAWholeText) {
-  ClString text("whole");
-  ClStringRange range(text);
-  EXPECT_EQ(text.GetText(), Text(range).GetText());
-}
-
 }  // namespace

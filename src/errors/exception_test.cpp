@@ -114,17 +114,6 @@ TEST(CallStack, AnAddressInNoModuleIsUnknown) {
   EXPECT_STREQ("<unknown>", module.GetText());
 }
 
-TEST(ClassIds, EachClassAnswersOnlyItsOwnId) {
-  ClException plain;
-  ClFileException file(1, ClMessage("x"), ClString());
-  ClMemException memory(1);
-  EXPECT_FALSE(plain.IsKindOf(ClWin32Exception::kClassId));
-  EXPECT_TRUE(file.IsKindOf(ClWin32Exception::kClassId));
-  EXPECT_FALSE(file.IsKindOf(ClMemException::kClassId));
-  EXPECT_TRUE(memory.IsKindOf(ClMemException::kClassId));
-  EXPECT_FALSE(memory.IsKindOf(ClWin32Exception::kClassId));
-}
-
 TEST(AllocationFailure, IsThrownAsClMemException) {
   volatile size_t huge = SIZE_MAX / 4;
   try {

@@ -34,37 +34,6 @@ std::string Report(ClException* e) {
   return text.GetText();
 }
 
-TEST(StructuredException, NamesTheFaultAndTheModuleOfItsAddress) {
-  const struct {
-    const char* name;
-    std::vector<DWORD> codes;
-  } kCases[] = {
-      {"Access violation", {0xC0000005}},
-      {"Debug break", {0x80000003, 0x80000004}},
-      {"Floating point operation error", {0xC000008D, 0xC000008F, 0xC0000090, 0xC0000092}},
-      {"Divide by zero", {0xC000008E, 0xC0000094}},
-      {"Overflow", {0xC0000091, 0xC0000093, 0xC0000095}},
-      {"Paging error", {0xC0000006}},
-      {"Invalid instruction", {0xC000001D}},
-      {"Stack overflow", {0xC00000FD}},
-      {"Unknown error", {0xC000008C, 0xC0000096, 0xE06D7363}},
-  };
-  const void* here = reinterpret_cast<const void*>(&ProgramPath);
-  for (const auto& c : kCases) {
-    for (DWORD code : c.codes) {
-      EXPECT_EQ(std::string(c.name) + " in module:\r\n" + ProgramPath(),
-                Report(new ClStructuredException(Record(code, here), CL_STACK_HERE)))
-          << std::hex << code;
-    }
-  }
-  std::unique_ptr<int> heap(new int(0));
-  for (const void* address :
-       {static_cast<const void*>(nullptr), static_cast<const void*>(heap.get())}) {
-    EXPECT_EQ("Access violation in module:\r\n<unknown>",
-              Report(new ClStructuredException(Record(0xC0000005, address), CL_STACK_HERE)));
-  }
-}
-
 TEST(StructuredException, DetailsListAtMostFifteenParameters) {
   EXCEPTION_RECORD record = Record(0xC0000005, reinterpret_cast<const void*>(0xABCDEF));
   record.ExceptionFlags = 1;
