@@ -284,20 +284,6 @@ TEST_F(SessionTest, ThrowsEachFailureWithTheServersDescriptionUnderItsOwnMessage
   EXPECT_EQ(std::count(walk.begin(), walk.end(), "$/"), 0);
 }
 
-TEST_F(SessionTest, WithoutARegisteredClassReportsTheLookupFailure) {
-  MapProgIdForTest("SourceSafe", nullptr);
-  try {
-    SourceSafeSession session;
-    ADD_FAILURE() << "connected without a class";
-  } catch (ClComException* thrown) {
-    ClString expected(kConnect);
-    expected.Append("\r\nSystem reports:\r\n");
-    AppendSystemErrorText(expected, CO_E_CLASSSTRING);
-    EXPECT_EQ(thrown->errorCode, static_cast<DWORD>(CO_E_CLASSSTRING));
-    EXPECT_EQ(ReportOf(thrown), expected.GetText());
-  }
-}
-
 // Makes a session as the check-out flow does, then exits: the session's end
 // is registered after the COM library's, which its construction registered,
 // so at exit it releases the database while COM still runs.
