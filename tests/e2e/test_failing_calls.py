@@ -246,7 +246,7 @@ class Limits(ToolTestCase):
         mount = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tw-full",
                                 self.path("full")], capture_output=True)
         if mount.returncode != 0:
-            self.skipTest("no tmpfs here (test_reliability's RLIMIT_FSIZE case stands in): "
+            self.skipTest("no tmpfs here (test_environment's RLIMIT_FSIZE case stands in): "
                           + mount.stderr.decode(errors="replace"))
         self.addCleanup(subprocess.run, ["umount", "-l", self.path("full")])
         self.write("full/Tickwright.h", header(41))
