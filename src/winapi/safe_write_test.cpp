@@ -74,14 +74,6 @@ class SafeWriteTest : public testing::Test {
   fs::path dir_;
 };
 
-TEST_F(SafeWriteTest, CreatesAndReplacesWholeFilesLeavingNothingBehind) {
-  for (const char* text : {"first, and longer", "2nd", ""}) {
-    EXPECT_EQ(ERROR_SUCCESS, Write("a.h", text));
-    EXPECT_EQ(text, Get("a.h"));
-  }
-  EXPECT_EQ(std::vector<std::string>{"a.h"}, Names());
-}
-
 // Refused by the check, before anything is written, as opening for writing would refuse them.
 TEST_F(SafeWriteTest, TargetsThatCannotBeWrittenAreRefusedBeforeAnyWrite) {
   Put("ro.h", "old");
@@ -104,27 +96,6 @@ TEST_F(SafeWriteTest, TargetsThatCannotBeWrittenAreRefusedBeforeAnyWrite) {
   }
   EXPECT_EQ("old", Get("ro.h"));
   EXPECT_EQ((std::vector<std::string>{"dir.h", "ro.h"}), Names());
-}
-
-TEST_F(SafeWriteTest, AClaimKeepsOtherRunsOutThroughEveryNameUntilItsObjectEnds) {
-  Put("a.h", "old");
-  fs::create_directory(dir_ / "sub");
-  {
-    SafeWrite claim;
-    ASSERT_TRUE(claim.Claim(Path("a.h").c_str()));
-    for (const std::string& name : {Path("a.h"), (dir_ / "sub" / ".." / "a.h").string()}) {
-      SafeWrite second;
-      EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), ErrorOf(second.Claim(name.c_str())))
-          << name;
-    }
-    EXPECT_TRUE(claim.Commit("new", 3));
-  }
-  {
-    SafeWrite abandoned;  // claimed, never written
-    EXPECT_TRUE(abandoned.Claim(Path("a.h").c_str()));
-  }
-  EXPECT_EQ("new", Get("a.h"));
-  EXPECT_EQ((std::vector<std::string>{"a.h", "sub"}), Names());  // no claim file stays
 }
 
 bool IsOwnText(const char* data, size_t size) {
