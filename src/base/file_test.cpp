@@ -14,8 +14,8 @@ namespace {
 
 // The header's reader shares it with nobody, until it closes.
 TEST(ClFile, AnOpenFileIsSharedWithNobodyUntilClosed) {
-  const fs::path path = fs::temp_directory_path() /
-                        ("tw-file-test-" + std::to_string(GetCurrentProcessId()) + ".h");
+  const fs::path path =
+      fs::temp_directory_path() / ("tw-file-test-" + std::to_string(GetCurrentProcessId()) + ".h");
   std::ofstream(path) << "x";
   ClFile reader, second;
   reader.Open(ClString(path.string().c_str()));

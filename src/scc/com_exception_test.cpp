@@ -6,7 +6,6 @@
 
 #include <string>
 
-
 namespace {
 
 constexpr HRESULT kCode = static_cast<HRESULT>(0x8004D68F);

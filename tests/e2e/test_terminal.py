@@ -18,10 +18,8 @@ OLD_FILES = {"Tickwright.h": header(41), "Tickwright.bat": b"@SET OLD=1\r\n"}
 REPORTS = [(b"//7\n", [], b"", b'Error parsing file: "Tickwright.h"'),
            (header(41), ["/i"], b"y", HEADER_READ_ONLY)]
 
-# Runs a command as a background job of the terminal on standard input: the job gets a process
-# group of its own while this one keeps the foreground, and background output is to stop the
-# job (TOSTOP). Standard output and error go to the files named first ("-": the terminal). A
-# job that the terminal stops is named and killed.
+# Runs a command as a background job (TOSTOP set) of the terminal on standard input, its output
+# and error to the files named first ("-": the terminal); a job the terminal stops is killed.
 BACKGROUND_JOB = r"""
 import os, signal, sys, termios
 out, err, command = sys.argv[1], sys.argv[2], sys.argv[3:]
