@@ -152,21 +152,6 @@ class CheckOut(ToolTestCase):
                                  switches=[switch])
                 os.remove(self.path("app/" + name))
 
-    def test_a_file_whose_name_differs_only_in_letter_case_is_another_file(self):
-        if on_windows():
-            self.skipTest("Windows file names ignore letter case")
-        self.write("app/TICKWRIGHT.H", header(7))
-        self.ssadmin("add", "$/app", "TICKWRIGHT.H")
-        self.write("app/Tickwright.h", header(41))
-        self.make_read_only("app/Tickwright.h")
-        out, _ = self.failing_run("app", b"Error! Cannot checkout file.")
-        self.assertEqual(build_line(42) + CHECKING_OUT + current_project("$/app") + NOT_IN_CURRENT,
-                         out)
-        self.assertEqual([], self.journal("checkout"))
-        self.assertEqual(header(7), self.read("app/TICKWRIGHT.H"))
-        for name in ("app/TICKWRIGHT.H", "app/Tickwright.h"):
-            self.assertEqual(0, os.stat(self.path(name)).st_mode & 0o222, name)
-
     def test_without_ssdir_the_tool_cannot_connect_and_says_why(self):
         self.add_header("app")
         del os.environ["SSDIR"]
