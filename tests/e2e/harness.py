@@ -47,24 +47,19 @@ def shown(text):
     return text.replace(b"\r\n", EOL)
 
 
-def under_wine():
-    """Whether the launcher is Wine (a loader, or the emulator that runs one)."""
-    return any(os.path.basename(word).startswith("wine") for word in launcher())
-
-
 def emulated():
     """Whether the tool runs under user-mode emulation, where processor faults are not real."""
     return os.environ.get("TICKWRIGHT_EMULATED") == "1"
 
 
 def patience(seconds):
-    """How long to wait for what takes `seconds` at most natively: a program starts in a
-    minute or more under emulation."""
+    """How long to wait for what takes `seconds` natively (under emulation a start takes minutes)."""
     return seconds * (30 if emulated() else 1)
 
 
 # Wine's first run starts helpers that hold its output pipes for seconds: start them pipeless.
-if os.environ.get("TICKWRIGHT_EXE") and under_wine():
+if os.environ.get("TICKWRIGHT_EXE") and any(os.path.basename(word).startswith("wine")
+                                            for word in launcher()):
     _quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     if shutil.which("wineserver"):
         subprocess.run(["wineserver", "-p60"], **_quiet)

@@ -24,12 +24,6 @@ class Attacks(ToolTestCase):
         os.chown(self.path(name), owner, owner)
         os.chmod(self.path(name), mode)
 
-    def victim(self):
-        """A file of root's outside the folder, 0600, and its state."""
-        os.makedirs(self.path("vault"), exist_ok=True)
-        self.put("vault/secret", SECRET, 0, 0o600)
-        return self.state("vault/secret")
-
     def test_planted_claim_names_are_neither_followed_nor_taken(self):
         self.need_root()
 
@@ -58,7 +52,8 @@ class Attacks(ToolTestCase):
             with self.subTest(plant=plant.__name__, name=name, args=args):
                 self.setUp()
                 os.chown(self.folder, NOBODY, NOBODY)
-                secret = self.victim()
+                self.put("vault/secret", SECRET, 0, 0o600)  # root's, outside the folder
+                secret = self.state("vault/secret")
                 self.put("Tickwright.h", header(41), NOBODY, 0o666)
                 self.put("Tickwright.bat", batch(41), NOBODY, 0o600)
                 plant(name)
