@@ -103,4 +103,3 @@ class Interruption(ToolTestCase):
         # Whatever the kills left behind, the next run counts on.
         result = self.run_tool("/nologo")
         self.assertEqual((0, build_line(number + 1)), (result.code, result.out), f"seed {seed}")
-
