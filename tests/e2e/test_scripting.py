@@ -117,17 +117,6 @@ class EnvFile(ToolTestCase):
                 if plant is read_only:
                     self.assertEqual(env(9), self.read("Tickwright.env"))
 
-    def test_a_linked_env_file_stays_a_link_and_its_target_gets_the_text(self):
-        if on_windows():
-            self.skipTest("links of Linux")
-        os.makedirs(self.path("shared"))
-        self.write("shared/ci.env", env(7))
-        os.symlink("shared/ci.env", self.path("Tickwright.env"))
-        result = self.run_tool("/nologo", "/e")
-        self.assertEqual((0, build_line(1)), (result.code, result.out), result.err)
-        self.assertEqual(("shared/ci.env", env(1)),
-                         (os.readlink(self.path("Tickwright.env")), self.read("shared/ci.env")))
-
 
 class UnderWine(ToolTestCase):
     def setUp(self):
