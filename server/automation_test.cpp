@@ -1,6 +1,4 @@
-// Tests of the Automation objects through their interface tables: the calls
-// the tool makes through the published slots, and the error info that every
-// failure leaves.
+// The Automation objects: the tool's calls through the published slots, and their error info.
 #include "automation.h"
 
 #include <gtest/gtest.h>
@@ -15,8 +13,7 @@
 
 namespace {
 
-// Calls slot `slot` of an interface's table as the client does, so that a
-// member declared out of place is caught.
+// Calls slot `slot` of an interface's table as the client does (a member out of place shows).
 template <typename... Args>
 HRESULT CallSlot(void* object, int slot, Args... args) {
   using Method = HRESULT (*)(void*, Args...);
@@ -62,9 +59,7 @@ VARIANT Index(LONG value) {
   return index;
 }
 
-// $/app (working folder app/) holds the empty project sub and aä.h; $/lib
-// holds b.h and missing.h, whose working copy does not exist. Alice's
-// current project is $/app.
+// Alice's current $/app (folder app/) holds project sub and aä.h; $/lib b.h and missing.h.
 class AutomationTest : public testing::Test {
  protected:
   void SetUp() override {

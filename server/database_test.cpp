@@ -1,5 +1,4 @@
-// Tests of the database folder: files that are no regular files, writers
-// that ignore the lock, and concurrent writers and readers.
+// The database folder against FIFOs, writers that ignore the lock, and concurrent writers.
 #include "database.h"
 
 #include <gtest/gtest.h>
@@ -19,8 +18,7 @@
 
 namespace {
 
-// A FIFO (or any file that is no regular file) in the database is refused at
-// once: reading, locking, writing and journaling never wait for a peer.
+// No read, lock, write or journal line waits for the peer of a FIFO in the database.
 TEST(DatabaseTest, FilesThatAreNoRegularFilesAreRefusedWithoutWaiting) {
 #ifdef _WIN32
   GTEST_SKIP() << "Windows keeps no FIFO in a folder";
@@ -45,9 +43,7 @@ TEST(DatabaseTest, FilesThatAreNoRegularFilesAreRefusedWithoutWaiting) {
 #endif
 }
 
-// The catalog is the text read under the lock: what a writer that ignores
-// the lock does to items.txt reaches the catalog as a clean error while it
-// is read, and never afterwards (a cut under a mapping ends in SIGBUS).
+// A writer that ignores the lock: a clean error while items.txt is read, never afterwards.
 TEST(DatabaseTest, WritersThatIgnoreTheLockNeverChangeALoadedCatalog) {
   TemporaryFolder root;
   const std::string folder = root / "db", items = root / "db/items.txt";
@@ -91,9 +87,7 @@ TEST(DatabaseTest, WritersThatIgnoreTheLockNeverChangeALoadedCatalog) {
   }
 }
 
-// Anyone who may read the lock file can hold its lock: a waiter gives up
-// after a while, saying why. A journal line that does not fit (a size limit,
-// a full disk) goes in whole or not at all.
+// A waiter for a held lock gives up, saying why; a journal line goes in whole or not at all.
 TEST(DatabaseTest, NeitherAHeldLockNorAFullJournalMakesAnyoneWaitOrWriteHalf) {
   TemporaryFolder root;
   const std::string lock = root / "lock", journal = root / "journal.log";

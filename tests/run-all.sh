@@ -17,11 +17,11 @@ cmake --build --preset linux
 step "Linux: unit and end-to-end tests"
 ctest --preset linux
 
-# The attack, fault-injection and concurrency modules once more, twice: a row
+# The attack, failing-call and concurrency modules once more, twice: a row
 # that passes only now and then is a defect, and this is where it shows.
 for round in 2 3; do
   step "Linux: the attack modules again (round $round of 3)"
-  ctest --preset linux -R '^e2e_(write_attacks|fault_injection|reliability|checkout)$'
+  ctest --preset linux -R '^e2e_(write_attacks|failing_calls|reliability|checkout)$'
 done
 
 # The same suites built with AddressSanitizer (LeakSanitizer at every exit)

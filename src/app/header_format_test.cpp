@@ -44,13 +44,10 @@ TEST(ParseBuildNumber, FirstLines) {
       {"// x", "Error! Bad build number: \"x\""},
       {"// -", "Error! Bad build number: \"-\""},
       {"// 3\n", "3"},
+      {"// x\n// 5\n", "Error! Bad build number: \"x\""},  // only the first line counts
+      {"// 1\ngarbage", "1"},
   };
   for (const Case& c : cases) EXPECT_EQ(c.expected, Parse(c.text)) << "[" << c.text << "]";
-}
-
-TEST(ParseBuildNumber, OnlyTheFirstLineCounts) {
-  EXPECT_EQ("Error! Bad build number: \"x\"", Parse("// x\n// 5\n"));
-  EXPECT_EQ("1", Parse("// 1\ngarbage"));
 }
 
 TEST(ScanUnsigned, OneMeaningOnEveryPlatform) {
@@ -77,27 +74,6 @@ TEST(ScanUnsigned, OneMeaningOnEveryPlatform) {
       EXPECT_EQ(c.value, value) << c.text;
     }
   }
-}
-
-TEST(FormatHeaderText, TheWorkedExample) {
-  const std::string separator(1, kPathSeparator);
-  const ClString name(("src" + separator + "Tickwright.h").c_str());
-  const ClString text = FormatHeaderText(65541, name, ClString("BUILD_NUMBER"));
-  EXPECT_STREQ(
-      "// 65541\n"
-      "// This file is generated automatically.\n"
-      "\n"
-      "//\t#include \"Tickwright.h\"\n"
-      "\n"
-      "#define BUILD_NUMBER 65541\n"
-      "#define BUILD_NUMBER_STR \"65541\"\n"
-      "#define BUILD_NUMBER_LOW 5\n"
-      "#define BUILD_NUMBER_HIGH 1\n"
-      "#define BUILD_NUMBER_LOW_STR \"5\"\n"
-      "#define BUILD_NUMBER_HIGH_STR \"1\"\n",
-      text.GetText());
-  // What is written reads back as the same number.
-  EXPECT_EQ(65541u, ParseBuildNumber(text, name));
 }
 
 TEST(FormatHeaderText, HalvesAndTheLargestNumber) {

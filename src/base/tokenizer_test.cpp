@@ -68,29 +68,4 @@ TEST(ClCommandLine, SplitsItemsAsTheUserMeantThem) {
   for (const Case& c : kCases) EXPECT_EQ(c.items, Items(c.line)) << "[" << c.line << "]";
 }
 
-TEST(ClCommandLine, ItemsPointIntoTheCommandLine) {
-  ClString line("prog header.h");
-  ClCommandLine items(line);
-  ASSERT_TRUE(items.Next());
-  ASSERT_TRUE(items.Next());
-  EXPECT_EQ(line.GetText() + 5, items.argument.Begin());
-}
-
-TEST(ClTokenizer, DelimitersAndQuotes) {
-  ClTokenizer tokens(ClString(","), ClString(" "), ClString("'"));
-  tokens.SetText(ClString(" a ,'b, c' ,d"));
-  ClStringRange token;
-  tokens.GetToken(token);
-  EXPECT_STREQ("a", token.GetText().GetText());
-  EXPECT_EQ(',', tokens.GetDelimiter());
-  tokens.GetToken(token);
-  EXPECT_STREQ("b, c", token.GetText().GetText());
-  EXPECT_EQ(',', tokens.GetDelimiter());
-  EXPECT_EQ(0, tokens.GetDelimiter());
-  tokens.GetToken(token);
-  EXPECT_STREQ("d", token.GetText().GetText());
-  tokens.GetToken(token);
-  EXPECT_TRUE(token.IsEmpty());
-}
-
 }  // namespace

@@ -1,5 +1,4 @@
-// Tests of the console dialogue: code run in a child process whose standard
-// handles and controlling terminal the test chooses.
+// Code run in a child process whose standard handles and controlling terminal a test chooses.
 #pragma once
 
 #include <functional>
@@ -27,10 +26,8 @@ bool ChildRunsSupported();
 #define SKIP_WITHOUT_CHILD_RUNS() \
   if (!ChildRunsSupported()) GTEST_SKIP() << "needs fork and a pseudo-terminal"
 
-// Runs `body` in a new session whose controlling terminal is a fresh
-// pseudo-terminal that passes output through unchanged, also as standard
-// error. Standard input is `in` holding `input` (typed ahead on a terminal).
-// The `steps` are typed in order; after the last, `signal` (if not 0) is sent.
+// Runs `body` on a fresh raw pseudo-terminal (also standard error), `in` holding `input`; types
+// the `steps` in order, then sends `signal` (if not 0).
 ChildRun RunInChild(Stream in, const std::string& input, Stream out,
                     const std::function<int()>& body, const std::vector<KeyStep>& steps = {},
                     int signal = 0);

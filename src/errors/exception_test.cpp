@@ -15,13 +15,6 @@ std::string Report(ClException* e) {
   return text.GetText();
 }
 
-std::string Details(ClException* e) {
-  ClString text;
-  e->DescribeDetails(text);
-  delete e;
-  return text.GetText();
-}
-
 std::string SystemText(DWORD code) {
   ClString text;
   AppendSystemErrorText(text, code);
@@ -82,29 +75,6 @@ TEST(Report, MemException) {
   EXPECT_EQ("context\r\n\r\nNot enough memory", Report(e));
 }
 
-TEST(Details, CodeLinesAndCallStackListing) {
-  const std::string win32 = Details(new ClWin32Exception(5, ClMessage("M")));
-  EXPECT_EQ(0u, win32.rfind("Win32 error code: 5 (0x00000005)\r\n---\r\n", 0)) << win32;
-  EXPECT_EQ(win32.size() - 5, win32.rfind("\r\n---"));
-
-  EXPECT_EQ(std::string::npos, Details(new ClMemException(0)).find("Unable to allocate"));
-  EXPECT_NE(std::string::npos,
-            Details(new ClMemException(4096)).find("Unable to allocate 4096 bytes of memory."));
-}
-
-TEST(CallStack, StartsInTheConstructorAndNamesTheModule) {
-  auto* e = new ClException();
-  ASSERT_GE(e->callStack.GetCount(), 2u);
-  EXPECT_LE(e->callStack.GetCount(), kMaxStackFrames);
-  ClString module;
-  ModuleNameOf(reinterpret_cast<const void*>(e->callStack[0].address), module);
-  EXPECT_STRNE("<unknown>", module.GetText());
-  const std::string listing = Details(e);
-  // One line per record: address, four words, the module's file name.
-  const char* name = FindLastByte(module.GetText(), module.GetLength(), kPathSeparator);
-  EXPECT_NE(std::string::npos, listing.find(std::string(" ") + (name ? name + 1 : "")));
-}
-
 TEST(CallStack, AnAddressInNoModuleIsUnknown) {
   ClString module("previous");
   int local = 0;
@@ -112,17 +82,6 @@ TEST(CallStack, AnAddressInNoModuleIsUnknown) {
   EXPECT_STREQ("<unknown>", module.GetText());
   ModuleNameOf(nullptr, module);
   EXPECT_STREQ("<unknown>", module.GetText());
-}
-
-TEST(ClassIds, EachClassAnswersOnlyItsOwnId) {
-  ClException plain;
-  ClFileException file(1, ClMessage("x"), ClString());
-  ClMemException memory(1);
-  EXPECT_FALSE(plain.IsKindOf(ClWin32Exception::kClassId));
-  EXPECT_TRUE(file.IsKindOf(ClWin32Exception::kClassId));
-  EXPECT_FALSE(file.IsKindOf(ClMemException::kClassId));
-  EXPECT_TRUE(memory.IsKindOf(ClMemException::kClassId));
-  EXPECT_FALSE(memory.IsKindOf(ClWin32Exception::kClassId));
 }
 
 TEST(AllocationFailure, IsThrownAsClMemException) {

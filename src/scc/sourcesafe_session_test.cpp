@@ -1,6 +1,4 @@
-// Tests of SourceSafeSession against a scripted server registered in-process
-// under "SourceSafe": connecting, the breadth-first walk, the check-out, and
-// the failures the session reports.
+// SourceSafeSession against a scripted server registered in-process as "SourceSafe".
 #include "scc/sourcesafe_session.h"
 
 #include <gtest/gtest.h>
@@ -31,9 +29,7 @@ Names walk;  // items in the order their type was asked
 #define STUB(signature) \
   HRESULT STDMETHODCALLTYPE signature override { return E_NOTIMPL; }
 
-// One scripted node: the class factory, the database, a project (its own
-// child collection too) or a file. The call named `failing` fails with error
-// info "<call> failed".
+// A factory, database, project (and its children) or file; call `failing` fails with info.
 class Fake final : public IVSSDatabase,
                    public IVSSItem,
                    public IVSSItems,
@@ -166,9 +162,7 @@ std::string ReportOf(ClException* exception) {
   return text.GetText();
 }
 
-// The database "$/" holds the current project "$/app" (with "app.h" and the
-// project "sub") and "$/lib" (with "lib.h"); no file is "counter.h" until a
-// test says so.
+// "$/" holds the current project "$/app" (app.h, project sub) and "$/lib" (lib.h).
 class SessionTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -231,8 +225,7 @@ TEST_F(SessionTest, SearchesTheCurrentProjectThenTheDatabaseBreadthFirstOnOneCon
   EXPECT_EQ(Held(), Names{});
 }
 
-// Linux file names differ by letter case: a working copy that differs only
-// in case is another file.
+// On Linux a working copy whose name differs only in letter case is another file.
 TEST_F(SessionTest, TakesTheFirstFullPathMatchLevelByLevelWhereCaseCounts) {
   const WString wanted = FullPathOf("counter.h");
   WString upper = wanted;
@@ -284,23 +277,7 @@ TEST_F(SessionTest, ThrowsEachFailureWithTheServersDescriptionUnderItsOwnMessage
   EXPECT_EQ(std::count(walk.begin(), walk.end(), "$/"), 0);
 }
 
-TEST_F(SessionTest, WithoutARegisteredClassReportsTheLookupFailure) {
-  MapProgIdForTest("SourceSafe", nullptr);
-  try {
-    SourceSafeSession session;
-    ADD_FAILURE() << "connected without a class";
-  } catch (ClComException* thrown) {
-    ClString expected(kConnect);
-    expected.Append("\r\nSystem reports:\r\n");
-    AppendSystemErrorText(expected, CO_E_CLASSSTRING);
-    EXPECT_EQ(thrown->errorCode, static_cast<DWORD>(CO_E_CLASSSTRING));
-    EXPECT_EQ(ReportOf(thrown), expected.GetText());
-  }
-}
-
-// Makes a session as the check-out flow does, then exits: the session's end
-// is registered after the COM library's, which its construction registered,
-// so at exit it releases the database while COM still runs.
+// A session made as the check-out flow makes it; at exit it goes while COM still runs.
 void ExitAfterASession() {
   static Fake database{"database", -1};
   static Fake factory{"factory", -1};

@@ -1,15 +1,9 @@
-// Test-only hooks on how COM finds classes, so that a test can put a scripted
-// server under a ProgID without reading or touching the machine's
-// registrations.
+// Test-only hooks: a scripted server under a ProgID, the machine's registrations untouched.
 #pragma once
 
 #include "winapi/winapi.h"
 
-// Hides every registered class from this process: from now on only class
-// objects registered with CoRegisterClassObject and ProgIDs mapped below
-// exist. False where the platform has no such hook (Windows keeps ProgIDs in
-// its registry only); the caller then skips its test.
+// Hides every registered class from this process; false where there is no such hook (Windows).
 bool IsolateComClassesForTest();
-// Makes CLSIDFromProgID give `*clsid` for `progId` in this process; a null
-// `clsid` drops the mapping. Does nothing where isolation is not available.
+// Makes CLSIDFromProgID give `*clsid` for `progId` here; null drops the mapping.
 void MapProgIdForTest(const char* progId, const CLSID* clsid);

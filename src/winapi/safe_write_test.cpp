@@ -1,6 +1,4 @@
-// SafeWrite: whole texts and claims on both systems; on Linux also failing
-// system calls staged through the layer's table (tests/e2e/
-// test_write_attacks.py puts hostile files beside the target).
+// SafeWrite on both systems; on Linux also failing calls through the layer's table.
 #include "winapi/safe_write.h"
 
 #include <gtest/gtest.h>
@@ -74,14 +72,6 @@ class SafeWriteTest : public testing::Test {
   fs::path dir_;
 };
 
-TEST_F(SafeWriteTest, CreatesAndReplacesWholeFilesLeavingNothingBehind) {
-  for (const char* text : {"first, and longer", "2nd", ""}) {
-    EXPECT_EQ(ERROR_SUCCESS, Write("a.h", text));
-    EXPECT_EQ(text, Get("a.h"));
-  }
-  EXPECT_EQ(std::vector<std::string>{"a.h"}, Names());
-}
-
 // Refused by the check, before anything is written, as opening for writing would refuse them.
 TEST_F(SafeWriteTest, TargetsThatCannotBeWrittenAreRefusedBeforeAnyWrite) {
   Put("ro.h", "old");
@@ -106,34 +96,11 @@ TEST_F(SafeWriteTest, TargetsThatCannotBeWrittenAreRefusedBeforeAnyWrite) {
   EXPECT_EQ((std::vector<std::string>{"dir.h", "ro.h"}), Names());
 }
 
-TEST_F(SafeWriteTest, AClaimKeepsOtherRunsOutThroughEveryNameUntilItsObjectEnds) {
-  Put("a.h", "old");
-  fs::create_directory(dir_ / "sub");
-  {
-    SafeWrite claim;
-    ASSERT_TRUE(claim.Claim(Path("a.h").c_str()));
-    for (const std::string& name : {Path("a.h"), (dir_ / "sub" / ".." / "a.h").string()}) {
-      SafeWrite second;
-      EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), ErrorOf(second.Claim(name.c_str())))
-          << name;
-    }
-    EXPECT_TRUE(claim.Commit("new", 3));
-  }
-  {
-    SafeWrite abandoned;  // claimed, never written
-    EXPECT_TRUE(abandoned.Claim(Path("a.h").c_str()));
-  }
-  EXPECT_EQ("new", Get("a.h"));
-  EXPECT_EQ((std::vector<std::string>{"a.h", "sub"}), Names());  // no claim file stays
-}
-
 bool IsOwnText(const char* data, size_t size) {
   return std::string_view(data, size) == std::string_view("new").substr(0, size);
 }
 
-// A claim file left by a killed run (empty, or the start of a text of ours)
-// is taken over; anything else at its name is left as it is, and the target
-// is written in place.
+// A killed run's claim file (empty, or the start of our text) is taken over; nothing else is.
 TEST_F(SafeWriteTest, OnlyAStaleClaimIsTakenOverAndForeignNamesStay) {
   Put("a.h", "old");
   Put("a.h.TMP", "ne");
@@ -194,9 +161,7 @@ class SafeWriteOnLinuxTest : public SafeWriteTest {
   }
 };
 
-// Each failure leaves the old text or the new one, and no claim file. Where
-// the rename path gives way (a full disk, another file system, a sticky
-// folder) the same file gets the new text in place, keeping its mode.
+// Each failure leaves the old text or the new; where a rename cannot be, the same file in place.
 TEST_F(SafeWriteOnLinuxTest, EachFailingCallLeavesTheOldTextOrTheNewOne) {
   static size_t partial;  // bytes that a failing in-place write lets through
   LinuxSyscalls claimFull = realSyscalls, claimUnflushed = realSyscalls, renameFails = realSyscalls,
@@ -258,9 +223,7 @@ TEST_F(SafeWriteOnLinuxTest, EachFailingCallLeavesTheOldTextOrTheNewOne) {
   }
 }
 
-// Whatever the umask, nobody else can open the claim file before it holds
-// the whole text; and a descriptor that somebody kept to a stale claim file
-// never reaches the new text.
+// Whatever the umask, nobody else opens a claim file, nor reaches the text through a stale one.
 TEST_F(SafeWriteOnLinuxTest, TheClaimFileIsNobodyElsesBeforeItIsFull) {
   const mode_t umaskWas = umask(0);
   {
@@ -284,10 +247,7 @@ TEST_F(SafeWriteOnLinuxTest, TheClaimFileIsNobodyElsesBeforeItIsFull) {
   EXPECT_EQ(std::vector<std::string>{"a.h"}, Names());
 }
 
-// What keeps every other run out while a claim stands: the claim file's
-// lock, the target's own (which all its names share), and, for a new file
-// that can have no claim file, the folder's, which the files of one run
-// share.
+// The locks of a claim: its claim file's, the target's, else (no claim file) the folder's.
 TEST_F(SafeWriteOnLinuxTest, AClaimHoldsTheLocksThatKeepOtherRunsOut) {
   fs::create_directory(Path("b.h.TMP"));
   fs::create_directory(Path("b.bat.TMP"));

@@ -47,24 +47,19 @@ def shown(text):
     return text.replace(b"\r\n", EOL)
 
 
-def under_wine():
-    """Whether the launcher is Wine (a loader, or the emulator that runs one)."""
-    return any(os.path.basename(word).startswith("wine") for word in launcher())
-
-
 def emulated():
     """Whether the tool runs under user-mode emulation, where processor faults are not real."""
     return os.environ.get("TICKWRIGHT_EMULATED") == "1"
 
 
 def patience(seconds):
-    """How long to wait for what takes `seconds` at most natively: a program starts in a
-    minute or more under emulation."""
+    """How long to wait for what takes `seconds` natively (under emulation a start takes minutes)."""
     return seconds * (30 if emulated() else 1)
 
 
 # Wine's first run starts helpers that hold its output pipes for seconds: start them pipeless.
-if os.environ.get("TICKWRIGHT_EXE") and under_wine():
+if os.environ.get("TICKWRIGHT_EXE") and any(os.path.basename(word).startswith("wine")
+                                            for word in launcher()):
     _quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     if shutil.which("wineserver"):
         subprocess.run(["wineserver", "-p60"], **_quiet)
@@ -89,6 +84,7 @@ def file_error(heading, name, code):
 
 
 CANNOT_OPEN = b"ERROR!   Cannot open file."
+CANNOT_CONNECT = b"Error! Cannot connect to Visual Source Safe."
 WRITE_ERROR = b"ERROR writing file"
 TITLE = "Automaitc Tickwright"
 TITLE_ESCAPE = b"\x1b]0;" + TITLE.encode() + b"\x07"  # what a terminal gets as the title
@@ -140,6 +136,18 @@ def header(number, name="BUILD_NUMBER", file_name="Tickwright.h"):
 
 def batch(number, name="BUILD_NUMBER"):
     return b"@SET %s=%d\r\n" % (name.encode(), number)
+
+
+NOBODY = 65534  # a user who owns nothing of the tests'
+
+
+def as_user(uid):
+    """A preexec_fn that runs the program as `uid` (its group too, and no other)."""
+    def become():
+        os.setgroups([])
+        os.setgid(uid)
+        os.setuid(uid)
+    return become
 
 
 @dataclass
@@ -250,6 +258,16 @@ class ToolTestCase(unittest.TestCase):
     def command(self, *args):
         return launcher() + [self.exe, *args]
 
+    def use_probe(self):
+        """Runs the fault probe (TICKWRIGHT_PROBE) in place of the tool, which stays self.tool."""
+        if not os.environ.get("TICKWRIGHT_PROBE"):
+            self.skipTest("TICKWRIGHT_PROBE names no fault probe")
+        self.tool, self.exe = self.exe, os.path.abspath(os.environ["TICKWRIGHT_PROBE"])
+
+    def need_root(self):
+        if os.geteuid() != 0:
+            self.skipTest("other users' files need root")
+
     def run_tool(self, *args, stdin=b"", env=None, timeout=60, cwd=None, preexec_fn=None):
         """Runs the tool in a session of its own (no terminal: a window box goes to stderr)."""
         done = run_collecting(self.command(*args), stdin, timeout,
@@ -318,6 +336,15 @@ class ToolTestCase(unittest.TestCase):
 
     def listing(self):
         return sorted(os.listdir(self.folder))
+
+    def state(self, name):
+        """What a user sees of a file: its bytes, owner, mode and inode (or what it links to)."""
+        st = os.lstat(self.path(name))
+        if stat.S_ISLNK(st.st_mode):
+            return "link", os.readlink(self.path(name))
+        if stat.S_ISFIFO(st.st_mode):
+            return "fifo", st.st_uid
+        return self.read(name), st.st_uid, stat.S_IMODE(st.st_mode), st.st_ino
 
     def make_read_only(self, name):
         os.chmod(self.path(name), stat.S_IRUSR | stat.S_IRGRP | stat.S_IROTH)

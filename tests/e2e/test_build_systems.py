@@ -40,14 +40,10 @@ STEPS = [
 ]
 
 
-def newest(folder):
-    return max((os.lstat(os.path.join(root, name)).st_mtime_ns
-                for root, _, names in os.walk(folder) for name in names), default=0)
-
-
 def touch_past(path, folder):
     """Gives `path` a time stamp past every file of `folder`, by the clock, however coarse."""
-    limit = newest(folder)
+    limit = max((os.lstat(os.path.join(root, name)).st_mtime_ns
+                 for root, _, names in os.walk(folder) for name in names), default=0)
     while True:
         with open(path, "ab"):
             pass

@@ -3,15 +3,13 @@
 import fcntl
 import os
 import re
-import stat
 import subprocess
 import unittest
 from unittest import mock
 
-import test_write_attacks
 import wine
-from harness import (BANNER, CANNOT_OPEN, ToolTestCase, batch, build_line, file_error, header,
-                     launcher, on_windows, shown)
+from harness import (BANNER, CANNOT_CONNECT, CANNOT_OPEN, NOBODY, ToolTestCase, as_user, batch,
+                     build_line, file_error, header, launcher, on_windows, shown)
 
 CHECKING_OUT = shown(b"Build count file is read only. Trying to check it out...\r\n")
 BATCH_CHECKING_OUT = shown(b"Batch file is read only. Trying to check it out...\r\n")
@@ -23,8 +21,6 @@ NOT_IN_CURRENT = shown(b"Warning! Cannot find build count file in current VSS pr
 BATCH_NOT_IN_CURRENT = shown(b"Warning! Cannot find batch file in current VSS project.\n"
                              b"Continue with full VSS database search...\r\n")
 OK = shown(b"OK\r\n")
-CANNOT_CONNECT = b"Error! Cannot connect to Visual Source Safe."
-NOBODY = 65534
 
 
 def current_project(path):
@@ -156,21 +152,6 @@ class CheckOut(ToolTestCase):
                                  switches=[switch])
                 os.remove(self.path("app/" + name))
 
-    def test_a_file_whose_name_differs_only_in_letter_case_is_another_file(self):
-        if on_windows():
-            self.skipTest("Windows file names ignore letter case")
-        self.write("app/TICKWRIGHT.H", header(7))
-        self.ssadmin("add", "$/app", "TICKWRIGHT.H")
-        self.write("app/Tickwright.h", header(41))
-        self.make_read_only("app/Tickwright.h")
-        out, _ = self.failing_run("app", b"Error! Cannot checkout file.")
-        self.assertEqual(build_line(42) + CHECKING_OUT + current_project("$/app") + NOT_IN_CURRENT,
-                         out)
-        self.assertEqual([], self.journal("checkout"))
-        self.assertEqual(header(7), self.read("app/TICKWRIGHT.H"))
-        for name in ("app/TICKWRIGHT.H", "app/Tickwright.h"):
-            self.assertEqual(0, os.stat(self.path(name)).st_mode & 0o222, name)
-
     def test_without_ssdir_the_tool_cannot_connect_and_says_why(self):
         self.add_header("app")
         del os.environ["SSDIR"]
@@ -205,7 +186,7 @@ class CheckOut(ToolTestCase):
                     self.fail(out + first.communicate()[1])
                 out += chunk
             second = self.run_tool("/nologo", cwd=self.path("app"),
-                                   preexec_fn=lambda: (os.setgid(NOBODY), os.setuid(NOBODY)))
+                                   preexec_fn=as_user(NOBODY))
         out += first.communicate(timeout=30)[0]
         self.assertEqual((5, b""), (second.code, second.out))
         self.assertReported(second, file_error(CANNOT_OPEN, "Tickwright.h", 32))
@@ -254,16 +235,7 @@ class CheckOut(ToolTestCase):
     def test_files_planted_in_the_database_and_the_registry_are_not_followed_or_written(self):
         if on_windows():
             self.skipTest("owners, modes, links and FIFOs of Linux")
-        if os.geteuid() != 0:
-            self.skipTest("other users' files need root")
-
-        def state(name):
-            st = os.lstat(self.path(name))
-            if stat.S_ISLNK(st.st_mode):
-                return "link", os.readlink(self.path(name))
-            if stat.S_ISFIFO(st.st_mode):
-                return "fifo", st.st_uid
-            return self.read(name), st.st_uid, stat.S_IMODE(st.st_mode), st.st_ino
+        self.need_root()
 
         def read_only_journal():
             os.chmod(self.path("db/journal.log"), 0o444)
@@ -284,11 +256,10 @@ class CheckOut(ToolTestCase):
             os.mkfifo(self.path(name))
             return name
 
-        nobody = test_write_attacks.NOBODY
         # (what is planted, the run's user, the mode of the file in vault/, whether /c works)
         for plant, user, vault_mode, works in [
                 (read_only_journal, 0, 0o444, True), (linked_journal, 0, 0o444, True),
-                (linked_journal, nobody, 0o644, True), (linked_lock, 0, 0o444, False),
+                (linked_journal, NOBODY, 0o644, True), (linked_lock, 0, 0o444, False),
                 (registry_fifo, 0, 0o444, True)]:
             with self.subTest(plant=plant.__name__, user=user):
                 self.setUp()
@@ -300,13 +271,13 @@ class CheckOut(ToolTestCase):
                     for root, folders, files in os.walk(self.folder):
                         for each in [root] + [os.path.join(root, n) for n in folders + files]:
                             os.chown(each, user, user, follow_symlinks=False)
-                before = state(name), state("vault/file"), os.listdir(self.path("vault"))
-                become = test_write_attacks.as_user(user) if user else None
+                before = (self.state(name), self.state("vault/file"),
+                          os.listdir(self.path("vault")))
                 result = self.run_tool("/nologo", "/c", cwd=self.path("app"), timeout=20,
-                                       preexec_fn=become)
+                                       preexec_fn=as_user(user) if user else None)
                 self.assertEqual((0, header(42)) if works else (5, header(41)),
                                  (result.code, self.read("app/Tickwright.h")), result.err)
-                self.assertEqual(before, (state(name), state("vault/file"),
+                self.assertEqual(before, (self.state(name), self.state("vault/file"),
                                           os.listdir(self.path("vault"))))
 
     def other_bitness_server(self):

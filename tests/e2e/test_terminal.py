@@ -1,21 +1,25 @@
-"""A real terminal: keys answer the question and the report; line mode and echo come back."""
+"""The /i question and the error report on a terminal, answered by keys from standard input or
+typed on it; line mode and echo come back."""
 
 import os
 import sys
 import termios
 import time
 
-from harness import (ANY_KEY_PROMPT, CANNOT_OPEN, EOL, HEADER_READ_ONLY, TITLE_ESCAPE,
-                     YES_NO_PROMPT, Terminal, ToolTestCase, build_line, file_error, header,
+from harness import (ANY_KEY_PROMPT, CANNOT_OPEN, EOL, HEADER_READ_ONLY, TITLE, TITLE_ESCAPE,
+                     YES_NO_PROMPT, Terminal, ToolTestCase, batch, build_line, file_error, header,
                      on_windows, question)
 
 BEEP = b"\x07"  # a BEL to the controlling terminal
 LINE_MODE_AND_ECHO = termios.ICANON | termios.ECHO
+OLD_FILES = {"Tickwright.h": header(41), "Tickwright.bat": b"@SET OLD=1\r\n"}
+# The header, arguments, the answer to the question and the report: a parse error, and a
+# read-only header after the question changed the terminal's modes.
+REPORTS = [(b"//7\n", [], b"", b'Error parsing file: "Tickwright.h"'),
+           (header(41), ["/i"], b"y", HEADER_READ_ONLY)]
 
-# Runs a command as a background job of the terminal on standard input: the job gets a process
-# group of its own while this one keeps the foreground, and background output is to stop the
-# job (TOSTOP). Standard output and error go to the files named first ("-": the terminal). A
-# job that the terminal stops is named and killed.
+# Runs a command as a background job (TOSTOP set) of the terminal on standard input, its output
+# and error to the files named first ("-": the terminal); a job the terminal stops is killed.
 BACKGROUND_JOB = r"""
 import os, signal, sys, termios
 out, err, command = sys.argv[1], sys.argv[2], sys.argv[3:]
@@ -43,7 +47,79 @@ sys.exit(os.waitstatus_to_exitcode(status))
 """
 
 
-class Keys(ToolTestCase):
+class KeysFromStandardInput(ToolTestCase):
+    """A terminal as standard output only: the keys come from standard input."""
+
+    def setUp(self):
+        super().setUp()
+        for name, text in OLD_FILES.items():
+            self.write(name, text)
+            os.utime(self.path(name), (1_000_000_000, 1_000_000_000))
+
+    def assertUntouched(self):
+        for name, text in OLD_FILES.items():
+            self.assertEqual((text, 1_000_000_000),
+                             (self.read(name), os.stat(self.path(name)).st_mtime))
+
+    def test_answers_from_standard_input(self):
+        # keys, prompts shown, incremented
+        for keys, prompts, incremented in [
+                (b"y", 1, True),
+                (b"", 1, True),  # end of input: the default answer, Yes
+                (b"n", 1, False),
+                (b"N\ny", 1, False),
+                (b"x\ry", 3, True),  # keys outside the set ask again
+                (b"\x00n", 1, True)]:  # a NUL byte is no key: the default answer
+            with self.subTest(keys=keys):
+                self.setUp()
+                result = self.run_on_console("/nologo", "/i", "/b", stdin=keys)
+                expected = TITLE_ESCAPE + question(41) + YES_NO_PROMPT * prompts
+                if incremented:
+                    expected += build_line(42)
+                self.assertEqual((0, expected, b""), (result.code, result.out, result.err))
+                if incremented:
+                    self.assertEqual((header(42), batch(42)),
+                                     (self.read("Tickwright.h"), self.read("Tickwright.bat")))
+                else:
+                    self.assertUntouched()
+
+    def test_no_question_under_no_increment_or_without_a_number(self):
+        for before, args, number in [(header(41), ["/n"], 41), (None, [], 1), (b"", [], 1)]:
+            with self.subTest(before=before, args=args):
+                self.setUp()
+                os.remove(self.path("Tickwright.h"))
+                if before is not None:
+                    self.write("Tickwright.h", before)
+                result = self.run_on_console("/nologo", "/i", "/b", *args, stdin=b"n")
+                self.assertEqual((0, TITLE_ESCAPE + build_line(number)), (result.code, result.out))
+                self.assertEqual((header(number), batch(number)),
+                                 (self.read("Tickwright.h"), self.read("Tickwright.bat")))
+
+    def test_without_a_console_the_question_goes_to_a_window_box(self):
+        if on_windows():
+            self.skipTest("a real window box would wait for a click")
+        # The box cannot be shown (no terminal at all): no answer, no increment.
+        result = self.run_tool("/nologo", "/i", "/b", stdin=b"y")
+        self.assertEqual((0, b""), (result.code, result.out))
+        self.assertReported(result, question(41)[:-len(EOL)], caption=TITLE.encode())
+        self.assertUntouched()
+
+    def test_report_then_the_prompt(self):
+        for before, args, answer, report in REPORTS:
+            with self.subTest(args=args):
+                self.setUp()
+                self.write("Tickwright.h", before)
+                self.make_read_only("Tickwright.h")
+                result = self.run_on_console("/nologo", *args, stdin=answer + b"k")
+                lines = question(41) + YES_NO_PROMPT + build_line(42) if answer else b""
+                self.assertEqual((5, TITLE_ESCAPE + lines + report + EOL + ANY_KEY_PROMPT, b""),
+                                 (result.code, result.out, result.err))
+                self.assertEqual(before, self.read("Tickwright.h"))
+
+
+class KeysTyped(ToolTestCase):
+    """The terminal as the controlling one, in line mode with echo, as a shell leaves it."""
+
     def assertModesRestored(self, term):
         self.assertEqual(LINE_MODE_AND_ECHO, term.modes() & LINE_MODE_AND_ECHO)
         self.assertEqual(term.initial_modes[3], term.modes())
@@ -64,12 +140,7 @@ class Keys(ToolTestCase):
         self.assertModesRestored(term)
 
     def test_error_report_waits_for_one_key(self):
-        cases = [
-            (b"//7\n", [], b"", b'Error parsing file: "Tickwright.h"'),
-            # The question changed the terminal's modes before the failure.
-            (header(41), ["/i"], b"y", HEADER_READ_ONLY),
-        ]
-        for before, args, answer, report in cases:
+        for before, args, answer, report in REPORTS:
             with self.subTest(args=args):
                 self.setUp()
                 self.write("Tickwright.h", before)
@@ -89,9 +160,7 @@ class Keys(ToolTestCase):
                 self.assertEqual(before, self.read("Tickwright.h"))
                 self.assertModesRestored(term)
 
-
-class BackgroundJob(ToolTestCase):
-    def test_is_never_stopped_and_never_waits_for_a_key(self):
+    def test_a_background_job_is_never_stopped_and_never_waits_for_a_key(self):
         if on_windows():
             self.skipTest("job control of a Unix terminal")
         # The header, arguments, standard output and error, then the exit code, what the

@@ -3,23 +3,13 @@ with its old text or its new one, its owner and mode, and writes nothing its use
 
 import os
 import resource
-import stat
 import subprocess
 
-from harness import (CANNOT_OPEN, WRITE_ERROR, ToolTestCase, batch, build_line,
+from harness import (CANNOT_OPEN, NOBODY, WRITE_ERROR, ToolTestCase, as_user, batch, build_line,
                      file_error, header, on_windows)
 
-NOBODY = 65534
 STRANGER = 12345  # a user who owns nothing here
 SECRET = b"root's own text\n"
-
-
-def as_user(uid):
-    def become():
-        os.setgroups([])
-        os.setgid(uid)
-        os.setuid(uid)
-    return become
 
 
 class Attacks(ToolTestCase):
@@ -29,29 +19,10 @@ class Attacks(ToolTestCase):
             self.skipTest("owners, modes, links and FIFOs of Linux")
         os.chmod(self.folder, 0o777)
 
-    def need_root(self):
-        if os.geteuid() != 0:
-            self.skipTest("other users' files need root")
-
     def put(self, name, text, owner=0, mode=0o644):
         self.write(name, text)
         os.chown(self.path(name), owner, owner)
         os.chmod(self.path(name), mode)
-
-    def state(self, name):
-        """What a user sees of a file: its bytes, owner, mode and inode (or what it links to)."""
-        st = os.lstat(self.path(name))
-        if stat.S_ISLNK(st.st_mode):
-            return "link", os.readlink(self.path(name))
-        if stat.S_ISFIFO(st.st_mode):
-            return "fifo", st.st_uid
-        return self.read(name), st.st_uid, stat.S_IMODE(st.st_mode), st.st_ino
-
-    def victim(self):
-        """A file of root's outside the folder, 0600, and its state."""
-        os.makedirs(self.path("vault"), exist_ok=True)
-        self.put("vault/secret", SECRET, 0, 0o600)
-        return self.state("vault/secret")
 
     def test_planted_claim_names_are_neither_followed_nor_taken(self):
         self.need_root()
@@ -81,7 +52,8 @@ class Attacks(ToolTestCase):
             with self.subTest(plant=plant.__name__, name=name, args=args):
                 self.setUp()
                 os.chown(self.folder, NOBODY, NOBODY)
-                secret = self.victim()
+                self.put("vault/secret", SECRET, 0, 0o600)  # root's, outside the folder
+                secret = self.state("vault/secret")
                 self.put("Tickwright.h", header(41), NOBODY, 0o666)
                 self.put("Tickwright.bat", batch(41), NOBODY, 0o600)
                 plant(name)
@@ -176,6 +148,9 @@ class Attacks(ToolTestCase):
         def fifo(name):
             os.mkfifo(self.path(name))
 
+        def folder(name):
+            os.mkdir(self.path(name))
+
         def append_only(name):
             self.write(name, batch(41))
             self.chattr("+a", name)
@@ -195,6 +170,8 @@ class Attacks(ToolTestCase):
                 (fifo, "Tickwright.h", [], "Tickwright.h", 222),
                 (fifo, "Tickwright.bat", ["/b"], "Tickwright.bat", 222),
                 (fifo, "Tickwright.env", ["/e"], "Tickwright.env", 222),
+                (folder, "Tickwright.h", [], "Tickwright.h", 5),
+                (folder, "Tickwright.bat", ["/b"], "Tickwright.bat", 5),
                 (None, None, ["/b:missing/x.bat"], "missing/x.bat", 3),
                 (None, None, ["/e:missing/x"], "missing/x.env", 3),
                 (append_only, "Tickwright.bat", ["/b"], "Tickwright.bat", 5),

@@ -1,5 +1,4 @@
-// Tests of the Linux layer's console, standard handles, message boxes and threads; terminals are
-// pseudo-terminals.
+// Tests of the Linux layer's console modes, message boxes and interlocked counts (pseudo-terminals).
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdio.h>
@@ -8,15 +7,12 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "console/console_test_child.h"
 #include "winapi/linux/api.h"
-#include "winapi/linux/handles.h"
 
 namespace {
 
@@ -70,67 +66,6 @@ TEST(MessageBoxTest, IsAnsweredByOneKeyOnTheTerminal) {
     EXPECT_EQ(run.terminal.rfind("Tickwright\nIncrement the build number?\n[", 0), 0u);
     EXPECT_EQ(run.terminalModes & kCooked, kCooked);
   }
-}
-
-TEST(MessageBoxTest, WithoutATerminalShowsItsTextOnStandardErrorAndFails) {
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  fflush(nullptr);
-  pid_t child = fork();
-  if (child == 0) {
-    setsid();  // no controlling terminal
-    dup2(fds[1], STDERR_FILENO);
-    for (int fd : {fds[0], fds[1]}) close(fd);
-    _exit(MessageBoxA(nullptr, "Disk full.", nullptr, MB_OK));
-  }
-  close(fds[1]);
-  std::string output;
-  char buffer[256];
-  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) output.append(buffer, n);
-  close(fds[0]);
-  int status = -1;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << output;
-  EXPECT_EQ(output, "Error\nDisk full.\n");
-}
-
-// A standard descriptor closed at start, or whose handle the program
-// closes, stays taken: a file opened later would receive what is printed.
-TEST(StandardHandleTest, AClosedOneIsAbsentAndNoFileTakesItsDescriptor) {
-  fflush(nullptr);
-  pid_t child = fork();
-  if (child == 0) {
-    close(STDOUT_FILENO);
-    ReserveStandardHandles();
-    int failures = 0;
-    if (GetStdHandle(STD_OUTPUT_HANDLE)) failures |= 1;
-    if (!CloseHandle(GetStdHandle(STD_ERROR_HANDLE)) || GetStdHandle(STD_ERROR_HANDLE))
-      failures |= 2;
-    FileHandle* file = FileHandleFrom(
-        CreateFileA("/dev/null", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file || file->fd <= STDERR_FILENO) failures |= 4;
-    if (!GetStdHandle(STD_INPUT_HANDLE)) failures |= 8;
-    _exit(failures);
-  }
-  int status = -1;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "mask of failures";
-}
-
-DWORD WINAPI ReturnParameterLater(LPVOID parameter) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  return *static_cast<DWORD*>(parameter);
-}
-
-TEST(ThreadTest, IsWaitedForAndGivesItsExitCode) {
-  DWORD parameter = 42, code = 0;
-  HANDLE thread = CreateThread(nullptr, 0, ReturnParameterLater, &parameter, 0, nullptr);
-  ASSERT_NE(thread, nullptr);
-  EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
-  EXPECT_TRUE(GetExitCodeThread(thread, &code));
-  EXPECT_EQ(code, 42u);
-  EXPECT_TRUE(CloseHandle(thread));
 }
 
 LONG volatile counter;

@@ -11,19 +11,6 @@ namespace {
 // The last error of a call that must have failed with 0, or 0 if it did not fail.
 DWORD ErrorOf(int result) { return result == 0 ? GetLastError() : 0; }
 
-// Every entry loading whole is string_table_test's.
-TEST(LoadStringTest, CutEntriesAndMissingOnes) {
-  HINSTANCE self = GetModuleHandleA(nullptr);
-  char buffer[400], whole[400];
-  // A cut entry returns max - 1: the caller's sign to try again with more room.
-  LoadStringA(self, 8, whole, sizeof whole);
-  EXPECT_EQ(LoadStringA(self, 8, buffer, 255), 254);
-  EXPECT_EQ(std::string(buffer), std::string(whole, 254));
-
-  EXPECT_EQ(ErrorOf(LoadStringA(self, 9999, buffer, sizeof buffer)), ERROR_RESOURCE_NAME_NOT_FOUND);
-  EXPECT_STREQ(buffer, "");
-}
-
 TEST(CompareStringTest, NarrowOrderAndCaseFolding) {
   const DWORD fold = NORM_IGNORECASE;
   const struct {

@@ -26,9 +26,7 @@ WINDOWS_FAULTS = [("raise", b"Unknown error", "library")]
 class Faults(ToolTestCase):
     def setUp(self):
         super().setUp()
-        if not os.environ.get("TICKWRIGHT_PROBE"):
-            self.skipTest("TICKWRIGHT_PROBE names no fault probe")
-        self.tool, self.exe = self.exe, os.path.abspath(os.environ["TICKWRIGHT_PROBE"])
+        self.use_probe()
 
     def report(self, fault, result):
         """The report's first two lines: Linux's window box text, or a rerun's on a Wine console."""

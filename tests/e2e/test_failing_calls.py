@@ -7,13 +7,11 @@ import subprocess
 import unittest
 from collections import namedtuple
 
-from harness import (CANNOT_OPEN, WRITE_ERROR, ToolTestCase, batch, build_line, file_error,
-                     header, on_windows)
+from harness import (CANNOT_CONNECT, CANNOT_OPEN, NOBODY, WRITE_ERROR, ToolTestCase, as_user,
+                     batch, build_line, file_error, header, on_windows)
 
 # The kinds of call whose failure always fails the run; a run can do without some others.
 KINDS = ("open", "read", "write", "rename", "flush")
-CANNOT_CONNECT = b"Error! Cannot connect to Visual Source Safe."
-NOBODY = 65534
 NAMES = ("Tickwright.h", "Tickwright.bat")
 
 Call = namedtuple("Call", "kind ordinal names")
@@ -29,9 +27,7 @@ class ProbeTestCase(ToolTestCase):
 
     def setUp(self):
         super().setUp()
-        if not os.environ.get("TICKWRIGHT_PROBE"):
-            self.skipTest("TICKWRIGHT_PROBE names no fault probe")
-        self.tool, self.exe = self.exe, os.path.abspath(os.environ["TICKWRIGHT_PROBE"])
+        self.use_probe()
 
     def make_database(self):
         """A database with build 41's header and batch file in $/app (app/); returns its env."""
@@ -217,8 +213,7 @@ class Limits(ToolTestCase):
     """Real limits of the machine, run by the tool itself."""
 
     def test_a_folder_that_takes_no_new_file(self):
-        if os.geteuid() != 0:
-            self.skipTest("the folder is given away to nobody, which needs root")
+        self.need_root()  # the folder is given away to nobody
         # (files there, arguments, report (none: success), files after the run)
         for existing, args, report, after in [
                 ([], [], file_error(CANNOT_OPEN, "Tickwright.h", 5), {}),
@@ -234,8 +229,7 @@ class Limits(ToolTestCase):
                     os.chmod(self.path(name), 0o666)
                 os.chown(self.folder, NOBODY, NOBODY)
                 os.chmod(self.folder, 0o555)
-                result = self.run_tool("/nologo", *args,
-                                       preexec_fn=lambda: (os.setgid(NOBODY), os.setuid(NOBODY)))
+                result = self.run_tool("/nologo", *args, preexec_fn=as_user(NOBODY))
                 self.assertEqual(5 if report else 0, result.code, result.err)
                 if report:
                     self.assertReported(result, report)
@@ -246,7 +240,7 @@ class Limits(ToolTestCase):
         mount = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tw-full",
                                 self.path("full")], capture_output=True)
         if mount.returncode != 0:
-            self.skipTest("no tmpfs here (test_reliability's RLIMIT_FSIZE case stands in): "
+            self.skipTest("no tmpfs here (test_environment's RLIMIT_FSIZE case stands in): "
                           + mount.stderr.decode(errors="replace"))
         self.addCleanup(subprocess.run, ["umount", "-l", self.path("full")])
         self.write("full/Tickwright.h", header(41))
@@ -269,18 +263,6 @@ class Limits(ToolTestCase):
                 self.assertEqual(header(42), self.read("full/Tickwright.h"))
                 self.assertEqual(header(41), self.read("Tickwright.h"))
                 self.assertEqual(["Tickwright.h", "filler"], sorted(os.listdir(self.path("full"))))
-
-    def test_a_header_or_batch_file_that_is_a_folder(self):
-        # Refused before the header is made.
-        for folder, args, after in [("Tickwright.h", [], []), ("Tickwright.bat", ["/b"], [])]:
-            with self.subTest(folder=folder):
-                self.setUp()
-                os.mkdir(self.path(folder))
-                result = self.run_tool("/nologo", *args)
-                self.assertEqual(5, result.code)
-                self.assertReported(result, file_error(CANNOT_OPEN, folder, 5))
-                self.assertEqual([], os.listdir(self.path(folder)))
-                self.assertEqual(sorted(after + [folder]), self.listing())
 
     def test_a_linked_header_stays_a_link_and_its_target_gets_the_text(self):
         # (links: name -> where it points, the target's text before the run)
