@@ -249,9 +249,9 @@ bool AppendToFile(const std::string& path, std::string_view data, std::string* e
     written = false;
   }
   if (written && RetryOnInterrupt([&] {
-        return sys.fallocate(fd.Get(), FALLOC_FL_KEEP_SIZE, before.st_size,
-                             static_cast<off_t>(data.size()));
-      }) != 0 &&
+                   return sys.fallocate(fd.Get(), FALLOC_FL_KEEP_SIZE, before.st_size,
+                                        static_cast<off_t>(data.size()));
+                 }) != 0 &&
       errno != EOPNOTSUPP && errno != ENOSYS) {
     written = false;
   }

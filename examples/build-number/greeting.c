@@ -2,4 +2,4 @@
    and main.c compiles again with the new number. */
 #include "greeting.h"
 
-const char *greeting(void) { return "hello"; }
+const char* greeting(void) { return "hello"; }

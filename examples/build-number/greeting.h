@@ -2,6 +2,6 @@
 #ifndef GREETING_H
 #define GREETING_H
 
-const char *greeting(void);
+const char* greeting(void);
 
 #endif

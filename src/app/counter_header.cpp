@@ -79,7 +79,8 @@ void UpdateBuildNumber(CounterOptions& options) {
   const ClString text = FormatHeaderText(number, options.headerFile, options.buildName);
   header.Prepare(text.GetText(), text.GetLength());
   if (options.makeBatFile) PrepareSideFileText(SideFile::kBatch, options, batch, number);
-  if (options.makeEnvFile) PrepareSideFileText(SideFile::kEnvironment, options, environment, number);
+  if (options.makeEnvFile)
+    PrepareSideFileText(SideFile::kEnvironment, options, environment, number);
   header.Commit();
   if (options.makeBatFile) batch.Commit();
   if (options.makeEnvFile) environment.Commit();

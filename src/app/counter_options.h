@@ -5,10 +5,10 @@
 #include "base/string.h"
 
 struct CounterOptions {
-  ClString headerFile;  // positional argument 1; default "Tickwright.h"
-  ClString buildName;   // positional argument 2; default "BUILD_NUMBER"
-  ClString batFile;     // the value of /b; default the header's name
-  ClString envFile;     // the value of /e; default the header's name
+  ClString headerFile;       // positional argument 1; default "Tickwright.h"
+  ClString buildName;        // positional argument 2; default "BUILD_NUMBER"
+  ClString batFile;          // the value of /b; default the header's name
+  ClString envFile;          // the value of /e; default the header's name
   bool interactive = false;  // /i: ask before incrementing
   bool makeBatFile = false;  // /b: also write the batch file
   bool makeEnvFile = false;  // /e: also write the environment file

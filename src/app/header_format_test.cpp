@@ -36,7 +36,9 @@ TEST(ParseBuildNumber, FirstLines) {
       {"//7", "Error parsing file: \"ver.h\""},
       {"/ 7", "Error parsing file: \"ver.h\""},
       {"\xEF\xBB\xBF// 7", "Error parsing file: \"ver.h\""},
-      {"/\0/\0 \0" "7", "Error parsing file: \"ver.h\""},
+      {"/\0/\0 \0"
+       "7",
+       "Error parsing file: \"ver.h\""},
       {"", "Error parsing file: \"ver.h\""},
       {"\n// 7", "Error parsing file: \"ver.h\""},
       {"// ", "Error! Bad build number: \"\""},

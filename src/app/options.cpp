@@ -109,6 +109,7 @@ bool IsLetterOrUnderscore(char c) {
 
 // Names that no #define can take: the preprocessor's own words, and the
 // operator names of C++.
+// clang-format off
 const char* const kPreprocessorWords[] = {
     "defined",       "_Pragma",           "__VA_ARGS__",         "__VA_OPT__",
     "__has_include", "__has_include_next", "__has_cpp_attribute", "__has_c_attribute",
@@ -116,6 +117,7 @@ const char* const kPreprocessorWords[] = {
     "bitor",         "compl",              "not",                 "not_eq",
     "or",            "or_eq",              "xor",                 "xor_eq",
 };
+// clang-format on
 
 }  // namespace
 
@@ -128,8 +130,7 @@ ItemOutcome ApplyCommandLineItem(const ClCommandLine& items, CounterOptions& opt
   }
   if (items.switchName.IsEmpty())
     return ApplyArgument(items.argument.GetText(), items.argIndex, options);
-  return ApplySwitch(items.switchName.GetText(), items.switchValue.GetText(), options,
-                     showBanner);
+  return ApplySwitch(items.switchName.GetText(), items.switchValue.GetText(), options, showBanner);
 }
 
 bool IsValidBuildName(const ClString& name) {

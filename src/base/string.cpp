@@ -36,9 +36,7 @@ EmptyBlock<WCHAR>& EmptyBlockOf<WCHAR>() {
 ClStringHeader* HeaderOf(void* chars) { return static_cast<ClStringHeader*>(chars) - 1; }
 
 // Two or more holders; the static buffers count as shared too.
-bool IsShared(const ClStringHeader* header) {
-  return static_cast<DWORD>(header->references) >= 2;
-}
+bool IsShared(const ClStringHeader* header) { return static_cast<DWORD>(header->references) >= 2; }
 
 template <typename Char>
 Char* NewBlock(uint64_t capacity) {
@@ -276,8 +274,8 @@ void ClString::AssignFromWide(const WCHAR* src, int srcLength, UINT codePage, DW
                                  usedDefaultChar);
   if (size <= 0) ThrowLastError();
   char* p = SetSize(static_cast<DWORD>(size) + 1, 0, true, true);
-  int done = WideCharToMultiByte(codePage, flags, src, srcLength, p, size, defaultChar,
-                                 usedDefaultChar);
+  int done =
+      WideCharToMultiByte(codePage, flags, src, srcLength, p, size, defaultChar, usedDefaultChar);
   if (done <= 0) ThrowLastError();
   if (p[done - 1] == 0) --done;  // the source's own terminator was converted
   if (done == 0) {

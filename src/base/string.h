@@ -116,8 +116,7 @@ const char* FindLastByte(const char* p, DWORD n, char c);
 
 // CompareStringA in the user's default locale minus CSTR_EQUAL: 0 equal,
 // negative less, positive greater. A length of -1 means up to the NUL.
-int CompareText(const char* a, const char* b, int lengthA = -1, int lengthB = -1,
-                DWORD flags = 0);
+int CompareText(const char* a, const char* b, int lengthA = -1, int lengthB = -1, DWORD flags = 0);
 
 // `text` as a message shows text that the tool did not write (a file's, a
 // server's): each control character but tab in caret notation (ESC as ^[,

@@ -68,7 +68,9 @@ void ClTokenizer::GetToken(ClStringRange& out) {
 }
 
 ClCommandLine::ClCommandLine(const ClString& commandLine)
-    : ClTokenizer(ClString(), " \t\r\n", "\""), argIndex(-1), prefixes("/-"),
+    : ClTokenizer(ClString(), " \t\r\n", "\""),
+      argIndex(-1),
+      prefixes("/-"),
       nameTerminators(":/-") {
   SetText(commandLine);
 }

@@ -102,10 +102,9 @@ void ClException::AppendCallStackListing(ClString& text) {
     if (const char* separator = FindLastByte(name, module.GetLength(), kPathSeparator)) {
       name = separator + 1;
     }
-    FormatText(text,
-               "\r\n%8" PRIXPTR "    %8" PRIXPTR " %8" PRIXPTR " %8" PRIXPTR " %8" PRIXPTR " %s",
-               record.address, record.args[0], record.args[1], record.args[2], record.args[3],
-               name);
+    FormatText(
+        text, "\r\n%8" PRIXPTR "    %8" PRIXPTR " %8" PRIXPTR " %8" PRIXPTR " %8" PRIXPTR " %s",
+        record.address, record.args[0], record.args[1], record.args[2], record.args[3], name);
   }
   text.Append("\r\n---");
 }
@@ -213,8 +212,8 @@ namespace {
 // The allocation operator's failure handler, installed before the run flow
 // starts: a failed allocation is thrown like every other failure.
 __attribute__((noinline)) int OnAllocationFailure(size_t bytes) {
-  throw new ClMemException(CL_STACK_HERE, bytes > 0xFFFFFFFFu ? 0xFFFFFFFFu
-                                                               : static_cast<DWORD>(bytes));
+  throw new ClMemException(CL_STACK_HERE,
+                           bytes > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<DWORD>(bytes));
 }
 
 [[maybe_unused]] const AllocationFailureHandler previousHandler =

@@ -69,10 +69,8 @@ class IVSSItem : public IDispatch {
   virtual HRESULT STDMETHODCALLTYPE get_IsCheckedOut(LONG* status) = 0;
   virtual HRESULT STDMETHODCALLTYPE get_Checkouts(IVSSCheckouts** checkouts) = 0;
   virtual HRESULT STDMETHODCALLTYPE get_IsDifferent(BSTR local, VARIANT_BOOL* different) = 0;
-  virtual HRESULT STDMETHODCALLTYPE Add(BSTR local, BSTR comment, LONG flags,
-                                        IVSSItem** added) = 0;
-  virtual HRESULT STDMETHODCALLTYPE NewSubproject(BSTR name, BSTR comment,
-                                                  IVSSItem** project) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Add(BSTR local, BSTR comment, LONG flags, IVSSItem** added) = 0;
+  virtual HRESULT STDMETHODCALLTYPE NewSubproject(BSTR name, BSTR comment, IVSSItem** project) = 0;
   virtual HRESULT STDMETHODCALLTYPE Share(IVSSItem* item, BSTR comment, LONG flags) = 0;
   virtual HRESULT STDMETHODCALLTYPE Destroy() = 0;
   virtual HRESULT STDMETHODCALLTYPE Move(IVSSItem* newParent) = 0;

@@ -40,6 +40,6 @@ class SourceSafeSession {
   void EndSearch();
 
   ClComPtr<IVSSDatabase, IID_IVSSDatabase> database;  // empty until connected
-  ClWString wantedPath;      // full local path sought; empty outside CheckOut
-  ClItemQueue searchQueue;   // items still to examine; empty outside CheckOut
+  ClWString wantedPath;     // full local path sought; empty outside CheckOut
+  ClItemQueue searchQueue;  // items still to examine; empty outside CheckOut
 };

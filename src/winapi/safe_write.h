@@ -47,10 +47,9 @@
 //    into the claim file and flushed, and only then does the file get the
 //    target's owner and mode: nobody else can open it before it holds the
 //    whole text. (The folder's flush after the rename makes the owner and
-//    mode last, as it makes the rename last.) In place, the target is opened under its lock, its old text is
-//    kept, and room for a longer new text is taken (a full disk or a size
-//    limit fails here). A claim file that cannot be filled for want of room
-//    gives way to the write in place.
+//    mode last, as it makes the rename last.) In place, the target is opened under its lock, its
+//    old text is kept, and room for a longer new text is taken (a full disk or a size limit fails
+//    here). A claim file that cannot be filled for want of room gives way to the write in place.
 // 4. Commit: the claim file is renamed over the target in one step and the
 //    folder flushed; or, in place, the new text is written over the old one,
 //    padded with line feeds to the old length when it is shorter, flushed,
@@ -137,17 +136,17 @@ class SafeWrite {
   // The platform's primitives, in linux/ and windows/safe_write.cpp. Each
   // that fails sets the last error; "gives way" means false with
   // failedStep_ still kNone, and the write goes in place instead.
-  bool ResolveTarget(const char* target);  // file_
-  bool LockTarget();                       // lock_
-  bool LockFolder();                       // lock_, on the target's folder
-  bool TakeClaimFile();                    // claim_, or none: in place
-  bool InspectTarget();                    // exists_, inPlace_ and what the claim file takes
+  bool ResolveTarget(const char* target);      // file_
+  bool LockTarget();                           // lock_
+  bool LockFolder();                           // lock_, on the target's folder
+  bool TakeClaimFile();                        // claim_, or none: in place
+  bool InspectTarget();                        // exists_, inPlace_ and what the claim file takes
   bool LeadsTo(const SafeWrite& other) const;  // file_ is other's claim file
   bool WithinSizeLimit(size_t size) const;
-  bool FillClaimFile();                    // text_; may give way
-  bool MoveClaimFile();                    // may give way
-  bool OpenTarget();                       // target_, oldText_; may create it
-  bool Reserve(size_t size);               // room in target_ up to `size` bytes
+  bool FillClaimFile();       // text_; may give way
+  bool MoveClaimFile();       // may give way
+  bool OpenTarget();          // target_, oldText_; may create it
+  bool Reserve(size_t size);  // room in target_ up to `size` bytes
   bool WriteAll(const ScopedFile& file, const char* data, size_t size);
   bool Flush(const ScopedFile& file);
   bool Cut(const ScopedFile& file, size_t size);
@@ -157,13 +156,13 @@ class SafeWrite {
   std::string file_;       // the file the target's name leads to
   std::string claimName_;  // file_ + ".TMP"
   OwnText ownText_ = nullptr;
-  ScopedFile claim_;   // the claim file, held until the object ends
-  ScopedFile stale_;   // a stale claim taken over, held so that no run takes it too
-  ScopedLock lock_;    // the target's own lock
-  ScopedFile folder_;  // Linux: the target's folder, flushed after a rename
-  ScopedFile target_;  // in place: the target, open from Prepare to Commit
-  std::string text_;   // the new text; in place, padded to the old length
-  size_t size_ = 0;    // the new text's own length
+  ScopedFile claim_;           // the claim file, held until the object ends
+  ScopedFile stale_;           // a stale claim taken over, held so that no run takes it too
+  ScopedLock lock_;            // the target's own lock
+  ScopedFile folder_;          // Linux: the target's folder, flushed after a rename
+  ScopedFile target_;          // in place: the target, open from Prepare to Commit
+  std::string text_;           // the new text; in place, padded to the old length
+  size_t size_ = 0;            // the new text's own length
   std::vector<char> oldText_;  // in place: what a failed write puts back
   bool checked_ = false;
   bool exists_ = false;

@@ -25,9 +25,9 @@
 #undef WINVER
 #define WINVER _WIN32_WINNT
 
-#include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
+#include <windows.h>
 
 // Wide literals: WCHAR is wchar_t on Windows and char16_t on Linux.
 #define WIDE(s) L##s
@@ -37,9 +37,9 @@ constexpr DWORD kPathCompareFlags = NORM_IGNORECASE;
 
 #else  // Linux: our layer.
 
-#include "winapi/linux/types.h"
-#include "winapi/linux/com_types.h"
 #include "winapi/linux/api.h"
+#include "winapi/linux/com_types.h"
+#include "winapi/linux/types.h"
 
 #define WIDE(s) u##s
 

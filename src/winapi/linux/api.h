@@ -86,8 +86,8 @@ BOOL WINAPI ReadProcessMemory(HANDLE process, LPCVOID address, LPVOID buffer, SI
 int WINAPI LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int bufferMax);
 int WINAPI CompareStringA(LCID locale, DWORD flags, LPCSTR string1, int count1, LPCSTR string2,
                           int count2);
-int WINAPI CompareStringW(LCID locale, DWORD flags, LPCWSTR string1, int count1,
-                          LPCWSTR string2, int count2);
+int WINAPI CompareStringW(LCID locale, DWORD flags, LPCWSTR string1, int count1, LPCWSTR string2,
+                          int count2);
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte, int multiByteCount,
                                LPWSTR wide, int wideCount);
 int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount,
@@ -111,8 +111,8 @@ void WINAPI CoUninitialize();
 HRESULT WINAPI CLSIDFromProgID(LPCOLESTR progId, CLSID* clsid);
 HRESULT WINAPI CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid,
                                 LPVOID* object);
-HRESULT WINAPI CoRegisterClassObject(REFCLSID clsid, IUnknown* factory, DWORD context,
-                                     DWORD flags, LPDWORD cookie);
+HRESULT WINAPI CoRegisterClassObject(REFCLSID clsid, IUnknown* factory, DWORD context, DWORD flags,
+                                     LPDWORD cookie);
 HRESULT WINAPI CoRevokeClassObject(DWORD cookie);
 BSTR WINAPI SysAllocString(const OLECHAR* text);
 BSTR WINAPI SysAllocStringLen(const OLECHAR* text, UINT length);

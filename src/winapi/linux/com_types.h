@@ -38,7 +38,7 @@ inline bool IsEqualGUID(REFGUID a, REFGUID b) { return a == b; }
 #define FACILITY_WIN32 7
 #define MAKE_HRESULT(sev, fac, code) \
   ((HRESULT)(((uint32_t)(sev) << 31) | ((uint32_t)(fac) << 16) | ((uint32_t)(code))))
-#define HRESULT_CODE(hr) ((hr) & 0xFFFF)
+#define HRESULT_CODE(hr) ((hr)&0xFFFF)
 #define HRESULT_FACILITY(hr) (((hr) >> 16) & 0x1FFF)
 inline HRESULT HRESULT_FROM_WIN32(DWORD code) {
   return (HRESULT)code <= 0 ? (HRESULT)code
@@ -222,8 +222,7 @@ class ICreateErrorInfo : public IUnknown {
 
 class IClassFactory : public IUnknown {
  public:
-  virtual HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid,
-                                                   void** object) = 0;
+  virtual HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** object) = 0;
   virtual HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) = 0;
 
  protected:

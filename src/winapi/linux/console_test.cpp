@@ -1,4 +1,5 @@
-// Tests of the Linux layer's console modes, message boxes and interlocked counts (pseudo-terminals).
+// Tests of the Linux layer's console modes, message boxes and interlocked counts
+// (pseudo-terminals).
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdio.h>

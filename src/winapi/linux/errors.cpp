@@ -70,8 +70,8 @@ constexpr OwnText kOwnTexts[] = {
     {ERROR_NO_UNICODE_TRANSLATION,
      "No mapping for the Unicode character exists in the target multi-byte code page."},
     {ERROR_INVALID_WINDOW_HANDLE, "There are no windows: invalid window handle."},
-    {ERROR_UNABLE_TO_MOVE_REPLACEMENT, "Unable to move the replacement file to the file to be "
-                                       "replaced."},
+    {ERROR_UNABLE_TO_MOVE_REPLACEMENT,
+     "Unable to move the replacement file to the file to be replaced."},
     {ERROR_BUFFER_OVERFLOW, "The file name is too long."},
     {ERROR_ALREADY_EXISTS, "Cannot create a file when that file already exists."},
     {ERROR_PARTIAL_COPY, "Only part of a memory read request was completed."},
@@ -84,16 +84,16 @@ constexpr OwnText kOwnTexts[] = {
     {static_cast<DWORD>(E_UNEXPECTED), "Unexpected failure."},
     {static_cast<DWORD>(E_OUTOFMEMORY), "Not enough memory to complete the operation."},
     {static_cast<DWORD>(E_INVALIDARG), "One or more arguments are not valid."},
-    {static_cast<DWORD>(CO_E_CLASSSTRING), "Invalid class string: no class is registered "
-                                           "under this name."},
+    {static_cast<DWORD>(CO_E_CLASSSTRING),
+     "Invalid class string: no class is registered under this name."},
     {static_cast<DWORD>(REGDB_E_CLASSNOTREG), "Class not registered."},
     {static_cast<DWORD>(CO_E_NOTINITIALIZED), "CoInitialize has not been called."},
-    {static_cast<DWORD>(RPC_E_CHANGED_MODE), "Cannot change the thread's apartment mode after "
-                                             "it is set."},
+    {static_cast<DWORD>(RPC_E_CHANGED_MODE),
+     "Cannot change the thread's apartment mode after it is set."},
     {static_cast<DWORD>(CLASS_E_NOAGGREGATION), "The class does not support aggregation."},
     {static_cast<DWORD>(CO_E_DLLNOTFOUND), "The shared object of the class was not found."},
-    {static_cast<DWORD>(CO_E_ERRORINDLL), "The shared object of the class cannot be loaded or "
-                                          "has no DllGetClassObject."},
+    {static_cast<DWORD>(CO_E_ERRORINDLL),
+     "The shared object of the class cannot be loaded or has no DllGetClassObject."},
 };
 
 constexpr DWORD kMessageNotFound = 317;  // ERROR_MR_MID_NOT_FOUND
@@ -133,10 +133,10 @@ DWORD WINAPI GetLastError() { return lastError; }
 
 void WINAPI SetLastError(DWORD code) { lastError = code; }
 
-DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID, DWORD messageId, DWORD, LPSTR buffer,
-                            DWORD size, va_list*) {
-  const DWORD supported = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
-                          FORMAT_MESSAGE_MAX_WIDTH_MASK;
+DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID, DWORD messageId, DWORD, LPSTR buffer, DWORD size,
+                            va_list*) {
+  const DWORD supported =
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK;
   if (!(flags & FORMAT_MESSAGE_FROM_SYSTEM) || (flags & ~supported) || !buffer) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;

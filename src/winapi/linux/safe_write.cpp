@@ -45,8 +45,8 @@ int AboveStandard(int fd) {
 }
 
 ScopedFile Open(const std::string& path, int flags, mode_t mode = 0) {
-  return ScopedFile(AboveStandard(
-      RetryOnInterrupt([&] { return sys.open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY, mode); })));
+  return ScopedFile(AboveStandard(RetryOnInterrupt(
+      [&] { return sys.open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY, mode); })));
 }
 
 bool SameFile(const struct stat& a, const struct stat& b) {
@@ -152,13 +152,13 @@ bool IsMounted(const struct stat& st, const std::string& name) {
   std::string text;
   char buffer[8192];
   for (;;) {
-    const ssize_t count = RetryOnInterrupt([&] { return sys.read(table.Get(), buffer, sizeof buffer); });
+    const ssize_t count =
+        RetryOnInterrupt([&] { return sys.read(table.Get(), buffer, sizeof buffer); });
     if (count <= 0) break;
     text.append(buffer, static_cast<size_t>(count));
   }
   char device[32];
-  const int length =
-      snprintf(device, sizeof device, " %u:%u ", major(st.st_dev), minor(st.st_dev));
+  const int length = snprintf(device, sizeof device, " %u:%u ", major(st.st_dev), minor(st.st_dev));
   for (size_t at = 0; (at = text.find(device, at)) != std::string::npos;) {
     // Fields: id, parent, major:minor, root, mount point, ...
     const char* root = text.c_str() + at + length;
@@ -389,8 +389,8 @@ bool SafeWrite::InspectTarget() {
              sys.getxattr(file_.c_str(), kAccessList, nullptr, 0) > 0;
   struct stat folder;
   if (!inPlace_ && sys.fstat(folder_.Get(), &folder) == 0) {
-    const bool sticky = (folder.st_mode & S_ISVTX) && user != 0 && folder.st_uid != user &&
-                        st.st_uid != user;
+    const bool sticky =
+        (folder.st_mode & S_ISVTX) && user != 0 && folder.st_uid != user && st.st_uid != user;
     int folderFlags = 0;
     inPlace_ = sticky || !InodeFlags(folder_, &folderFlags) ||
                (folderFlags & (FS_APPEND_FL | FS_IMMUTABLE_FL));

@@ -21,10 +21,10 @@
 // (fallocate), mkdir, poll.
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <string>
@@ -70,9 +70,8 @@ struct ErrnoName {
   const char* name;
   int value;
 };
-const ErrnoName kErrnos[] = {
-    {"EIO", EIO},     {"ENOSPC", ENOSPC}, {"EXDEV", EXDEV},
-    {"EACCES", EACCES}, {"EPERM", EPERM},   {"KILL", kKill}};
+const ErrnoName kErrnos[] = {{"EIO", EIO},       {"ENOSPC", ENOSPC}, {"EXDEV", EXDEV},
+                             {"EACCES", EACCES}, {"EPERM", EPERM},   {"KILL", kKill}};
 
 int failKind = -1;
 unsigned failOrdinal = 0;

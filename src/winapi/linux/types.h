@@ -46,10 +46,14 @@ typedef LONG* LPLONG;
 
 // Module and window handles are distinct pointer types, as in <windows.h>.
 // A module handle is the address at which the module is loaded.
-struct HINSTANCE__ { int unused; };
+struct HINSTANCE__ {
+  int unused;
+};
 typedef HINSTANCE__* HINSTANCE;
 typedef HINSTANCE HMODULE;
-struct HWND__ { int unused; };
+struct HWND__ {
+  int unused;
+};
 typedef HWND__* HWND;
 
 #define WINAPI

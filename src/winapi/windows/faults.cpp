@@ -128,8 +128,8 @@ bool Executable(uintptr_t pc) {
   MEMORY_BASIC_INFORMATION page;
   return VirtualQuery(reinterpret_cast<const void*>(pc), &page, sizeof page) == sizeof page &&
          page.State == MEM_COMMIT &&
-         (page.Protect & (PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE |
-                          PAGE_EXECUTE_WRITECOPY));
+         (page.Protect &
+          (PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY));
 }
 
 uintptr_t StackPointer(const CONTEXT& context) { return context.Esp; }
