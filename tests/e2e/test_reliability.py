@@ -69,7 +69,7 @@ class Concurrency(ToolTestCase):
                 self.assertRegex(out, rb"^Build N: \d+" + EOL + rb"$")
                 printed.append(int(out[9:-len(EOL)]))
             else:
-                self.assertEqual((5, b""), (run.returncode, out))
+                self.assertEqual((5, b""), (run.returncode, out), err)
                 self.assertReported(Result(5, out, err), file_error(CANNOT_OPEN, name, 32))
         # Every number once: no two runs counted from the same one.
         self.assertEqual(list(range(done + 1, done + len(printed) + 1)), sorted(printed))
