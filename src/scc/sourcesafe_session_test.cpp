@@ -61,10 +61,7 @@ class Fake final : public IVSSDatabase,
     return made->QueryInterface(riid, object);
   }
   HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE Open(BSTR, BSTR, BSTR) override {
-    ++opens;
-    return Result("Open");
-  }
+  HRESULT STDMETHODCALLTYPE Open(BSTR, BSTR, BSTR) override { return Result("Open"); }
   HRESULT STDMETHODCALLTYPE get_CurrentProject(BSTR* project) override {
     *project = SysAllocString(WIDE("$/app"));
     return S_OK;
@@ -128,7 +125,6 @@ class Fake final : public IVSSDatabase,
   Fake* made = nullptr;            // factory only: the database it gives
   std::string failing;
   HRESULT supportsErrorInfo = S_OK;  // E_NOINTERFACE: not offered
-  int opens = 0;
   int checkouts = 0;
   ULONG references = 0;
 
@@ -204,26 +200,6 @@ class SessionTest : public ::testing::Test {
   DWORD cookie = 0;
   bool started = false;
 };
-
-TEST_F(SessionTest, SearchesTheCurrentProjectThenTheDatabaseBreadthFirstOnOneConnection) {
-  Fake counter{"counter.h", 1, FullPathOf("counter.h")}, other{"other.h", 1, FullPathOf("other.h")};
-  sub.children = {&counter};
-  lib.children = {&libFile, &other};
-  {
-    SourceSafeSession session;
-    EXPECT_TRUE(session.CheckOut("counter.h"));
-    EXPECT_EQ(walk, (Names{"app", "app.h", "sub", "counter.h"}));
-    walk.clear();
-    EXPECT_TRUE(session.CheckOut("other.h"));
-    EXPECT_EQ(walk, (Names{"app", "app.h", "sub", "counter.h", "$/", "app", "lib", "app.h", "sub",
-                           "lib.h", "other.h"}));
-    EXPECT_FALSE(session.CheckOut("missing.h"));
-    EXPECT_EQ(Held(), Names{"database"});  // nothing left queued
-  }
-  EXPECT_EQ(counter.checkouts + other.checkouts, 2);
-  EXPECT_EQ(database.opens, 1);
-  EXPECT_EQ(Held(), Names{});
-}
 
 // On Linux a working copy whose name differs only in letter case is another file.
 TEST_F(SessionTest, TakesTheFirstFullPathMatchLevelByLevelWhereCaseCounts) {
