@@ -1,5 +1,4 @@
-// Tests of the catalog: items.txt read and written, finding items, and
-// damaged files.
+// The catalog: items.txt read and written, items found, damaged files refused.
 #include "catalog.h"
 
 #include <gtest/gtest.h>

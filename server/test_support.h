@@ -1,5 +1,4 @@
-// What the server's tests share, on both systems: a temporary folder and the
-// write permission of working copies.
+// What the server's tests share on both systems: a temporary folder, working copies' modes.
 #pragma once
 
 #include <chrono>
@@ -23,8 +22,7 @@ inline bool IsWritable(const std::string& path) {
   return (mode & (perms::owner_write | perms::group_write | perms::others_write)) != perms::none;
 }
 
-// A fresh folder, removed with everything in it when the object goes. Its
-// paths are spelled as the server spells them.
+// A fresh folder, removed with all in it at the end; its paths spelled as the server does.
 class TemporaryFolder {
  public:
   TemporaryFolder() {

@@ -7,8 +7,7 @@
 
 namespace {
 
-// One item per Next: "a<index>:<text>" for an argument, "s:<name>=<value>"
-// for a switch.
+// One item per Next: "a<index>:<text>" for an argument, "s:<name>=<value>" for a switch.
 std::vector<std::string> Items(const char* commandLine) {
   ClCommandLine items{ClString(commandLine)};
   std::vector<std::string> out;

@@ -1,5 +1,4 @@
-// Tests of ClComLibrary: one start of COM per process, refused in the
-// multithreaded apartment.
+// ClComLibrary: one start of COM per process, refused in the multithreaded apartment.
 #include "scc/com_library.h"
 
 #include <gtest/gtest.h>
@@ -17,8 +16,7 @@ bool ComStarted() {
          CO_E_NOTINITIALIZED;
 }
 
-// Runs in a process of its own, where nothing started COM yet, and tells
-// what it saw.
+// Runs in a process of its own, where nothing started COM yet, and tells what it saw.
 void EnsureInAFreshProcess() {
   bool refused = false;
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);

@@ -149,16 +149,13 @@ class SafeWriteOnLinuxTest : public SafeWriteTest {
     Put("a.h", kOld);
     chmod(Path("a.h").c_str(), kMode);
   }
-  ino_t Inode(const std::string& name) const {
+  struct stat Stat(const std::string& name) const {
     struct stat st = {};
     stat(Path(name).c_str(), &st);
-    return st.st_ino;
+    return st;
   }
-  mode_t Mode(const std::string& name) const {
-    struct stat st = {};
-    stat(Path(name).c_str(), &st);
-    return st.st_mode & 07777;
-  }
+  ino_t Inode(const std::string& name) const { return Stat(name).st_ino; }
+  mode_t Mode(const std::string& name) const { return Stat(name).st_mode & 07777; }
 };
 
 // Each failure leaves the old text or the new; where a rename cannot be, the same file in place.

@@ -37,8 +37,7 @@ def separator():
     return "\\" if on_windows() else "/"
 
 
-# What the tool prints ends its lines as the platform does: CR LF on Windows, LF on Linux. The
-# texts below are written as the string table holds them, with CR LF.
+# The tool ends lines as the platform does (CR LF, LF); the texts below are the table's (CR LF).
 EOL = b"\r\n" if on_windows() else b"\n"
 
 
@@ -184,12 +183,8 @@ def read_available(fd, timeout):
 
 
 def collect(proc, stdin=b"", timeout=60):
-    """Feeds `stdin` to `proc`, waits for its end and returns (stdout, stderr) as it left them.
-
-    Not every copy of the pipes need be closed by then: under Wine, the program's first
-    window starts the desktop (explorer.exe), which keeps its standard error for as long as
-    any Wine program runs. What the program wrote before its end is in the pipes by then.
-    """
+    """Feeds `stdin` to `proc`, waits for its end and returns (stdout, stderr) as it left them,
+    though copies of the pipes stay open (under Wine, the desktop keeps its standard error)."""
     chunks = {proc.stdout: [], proc.stderr: []}
     pending = memoryview(stdin)
     deadline = time.monotonic() + patience(timeout)
@@ -263,6 +258,22 @@ class ToolTestCase(unittest.TestCase):
         if not os.environ.get("TICKWRIGHT_PROBE"):
             self.skipTest("TICKWRIGHT_PROBE names no fault probe")
         self.tool, self.exe = self.exe, os.path.abspath(os.environ["TICKWRIGHT_PROBE"])
+
+    def run_or_skip(self, command, why, undo):
+        """Runs `command` or skips the test with `why`; `undo` runs at the test's end."""
+        done = subprocess.run(command, capture_output=True)
+        if done.returncode != 0:
+            self.skipTest(why + done.stderr.decode(errors="replace"))
+        self.addCleanup(subprocess.run, undo)
+
+    def mount(self, *args):
+        self.run_or_skip(["mount", *args], "cannot mount here: ", ["umount", "-l", args[-1]])
+
+    def give_away(self, user):
+        """Makes `user` the owner of the folder and all in it (links themselves, not targets)."""
+        for root, folders, files in os.walk(self.folder):
+            for name in [root] + [os.path.join(root, n) for n in folders + files]:
+                os.chown(name, user, user, follow_symlinks=False)
 
     def need_root(self):
         if os.geteuid() != 0:

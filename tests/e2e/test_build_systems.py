@@ -1,6 +1,5 @@
-"""Tickwright in the builds that run it: the CMake example with the tool taken in each way
-(installed, FetchContent, add_subdirectory), natively and cross-built, and the Meson and make
-examples. Needs the native build folder (TICKWRIGHT_BUILD_DIR) to install the tool from."""
+"""The CMake example with the tool taken in each way, natively and cross-built, and the Meson and
+make examples; the tool is installed from the native build folder (TICKWRIGHT_BUILD_DIR)."""
 
 import os
 import shutil
@@ -25,19 +24,12 @@ TAKE = {
     "add_subdirectory": 'add_subdirectory("{source}" tickwright)',
 }
 # The in-tree rows build the tool themselves (Ninja Multi-Config: for each configuration).
-CONSUMERS = [
-    ("package", "Ninja"),
-    ("add_subdirectory", "Unix Makefiles"),
-    ("FetchContent", "Ninja Multi-Config"),
-]
+CONSUMERS = [("package", "Ninja"), ("add_subdirectory", "Unix Makefiles"),
+             ("FetchContent", "Ninja Multi-Config")]
 # After a configuration's first build: the file touched before a build (or None), and how
-# many more hello_rebuilt shows after it. hello counts every build.
-STEPS = [
-    (None, 0),
-    ("greeting.c", 1),  # a source that does not include the counter header
-    ("greeting.h", 1),  # a header that the sources include
-    (None, 0),
-]
+# many more hello_rebuilt shows after it (hello counts every build): a source that does not
+# include the counter header, and a header that the sources include.
+STEPS = [(None, 0), ("greeting.c", 1), ("greeting.h", 1), (None, 0)]
 
 
 def touch_past(path, folder):
@@ -87,8 +79,7 @@ class Builds(ToolTestCase):
             self.skipTest(f"{', '.join(missing)} not installed")
 
     def example(self, name, take="package"):
-        """A copy of the example (builds touch its files), its CMake project taking the tool
-        in as `take` says."""
+        """A copy of the example (builds touch its files) whose CMake project takes the tool."""
         copy = self.path(name)
         shutil.rmtree(copy, ignore_errors=True)
         shutil.copytree(os.path.join(EXAMPLES, name), copy)

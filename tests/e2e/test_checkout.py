@@ -62,10 +62,7 @@ class CheckOut(ToolTestCase):
         self.assertEqual(0, done.returncode, done.stderr)
 
     def regsvr32(self, *switches, server=None):
-        """Registers the server in the Wine prefix as an installer would (/u: removes it).
-
-        Wine's regsvr32 hands a server of the other bitness to its own regsvr32 of that bitness.
-        """
+        """Registers the server in the Wine prefix as an installer would (/u: removes it)."""
         done = wine.run_program("regsvr32", "/s", *switches, wine.windows_path(server or self.server))
         self.assertEqual(0, done.code, done.err)
 
@@ -129,8 +126,7 @@ class CheckOut(ToolTestCase):
         self.assertEqual((1, 2), (len(self.journal("open")), len(self.journal("checkout"))))
 
     def test_a_file_in_no_project_cannot_be_checked_out(self):
-        # A working folder that items.txt could not hold is refused, and the
-        # database stays readable.
+        # A working folder that items.txt could not hold is refused; the database stays readable.
         refused = subprocess.run(launcher() + [self.admin, "add-project", "$/bad", "a\tb"],
                                  capture_output=True)
         self.assertEqual(2, refused.returncode)
@@ -170,9 +166,7 @@ class CheckOut(ToolTestCase):
             self.skipTest("another user's runs: Linux, as root")
         self.add_header("app")
         os.mkdir(self.path("app/Tickwright.h.TMP"))
-        for folder, names, files in os.walk(self.folder):
-            for name in [folder] + [os.path.join(folder, n) for n in names + files]:
-                os.chown(name, NOBODY, NOBODY)
+        self.give_away(NOBODY)
         nobody = ["setpriv", f"--reuid={NOBODY}", f"--regid={NOBODY}", "--clear-groups"]
         with open(self.path("db/lock"), "rb") as lock:
             fcntl.flock(lock, fcntl.LOCK_EX)
@@ -225,9 +219,8 @@ class CheckOut(ToolTestCase):
             self.addCleanup(self.regsvr32, "/u", server=other)
             out, report = self.failing_run("app", shown(CANNOT_CONNECT + b"\r\n\r\n"))
             self.assertEqual(build_line(42) + CHECKING_OUT, out)
-            # A 64-bit process loads no 32-bit server, nor the reverse: the
-            # system says why (Wine: REGDB_E_KEYMISSING, with no text), and
-            # the server is never reached.
+            # A 64-bit process loads no 32-bit server, nor the reverse: the system says why
+            # (Wine: REGDB_E_KEYMISSING, with no text), and the server is never reached.
             self.assertRegex(report, rb"Cannot connect to Visual Source Safe\.\r\n\r\n(System "
                                      rb"reports:\r\n[^\r\n]+|Windows error code: 0x8[0-9A-F]{7})\r\n")
             self.assertNotIn(b"Component Error", report)
@@ -237,40 +230,30 @@ class CheckOut(ToolTestCase):
             self.skipTest("owners, modes, links and FIFOs of Linux")
         self.need_root()
 
-        def read_only_journal():
-            os.chmod(self.path("db/journal.log"), 0o444)
-            return "db/journal.log"
+        def plant(name, how):
+            if how == "fifo":
+                os.mkfifo(self.path(name))
+            elif how == "read-only":
+                os.chmod(self.path(name), 0o444)
+            else:  # a link to `how`
+                os.remove(self.path(name))
+                os.symlink(self.path(how), self.path(name))
 
-        def linked_journal():
-            os.remove(self.path("db/journal.log"))
-            os.symlink(self.path("vault/file"), self.path("db/journal.log"))
-            return "db/journal.log"
-
-        def linked_lock():
-            os.remove(self.path("db/lock"))
-            os.symlink(self.path("vault/new"), self.path("db/lock"))
-            return "db/lock"
-
-        def registry_fifo():
-            name = "config/tickwright/com/{00000000-0000-0000-0000-000000000000}"
-            os.mkfifo(self.path(name))
-            return name
-
-        # (what is planted, the run's user, the mode of the file in vault/, whether /c works)
-        for plant, user, vault_mode, works in [
-                (read_only_journal, 0, 0o444, True), (linked_journal, 0, 0o444, True),
-                (linked_journal, NOBODY, 0o644, True), (linked_lock, 0, 0o444, False),
-                (registry_fifo, 0, 0o444, True)]:
-            with self.subTest(plant=plant.__name__, user=user):
+        registry = "config/tickwright/com/{00000000-0000-0000-0000-000000000000}"
+        # (a name, what is planted there, the run's user, vault/file's mode, whether /c works)
+        for name, how, user, vault_mode, works in [
+                ("db/journal.log", "read-only", 0, 0o444, True),
+                ("db/journal.log", "vault/file", 0, 0o444, True),
+                ("db/journal.log", "vault/file", NOBODY, 0o644, True),
+                ("db/lock", "vault/new", 0, 0o444, False), (registry, "fifo", 0, 0o444, True)]:
+            with self.subTest(name=name, how=how, user=user):
                 self.setUp()
                 self.add_header("app")
                 self.write("vault/file", b"root's own text\n")
                 os.chmod(self.path("vault/file"), vault_mode)
-                name = plant()
+                plant(name, how)
                 if user:
-                    for root, folders, files in os.walk(self.folder):
-                        for each in [root] + [os.path.join(root, n) for n in folders + files]:
-                            os.chown(each, user, user, follow_symlinks=False)
+                    self.give_away(user)
                 before = (self.state(name), self.state("vault/file"),
                           os.listdir(self.path("vault")))
                 result = self.run_tool("/nologo", "/c", cwd=self.path("app"), timeout=20,

@@ -37,8 +37,7 @@ class StandardHandles(ToolTestCase):
                 ((1,), (), None, 0, build_line(1)[:-len(EOL)], True),
                 ((1,), (), header(41), 0, build_line(42)[:-len(EOL)], True),
                 ((2,), (1,), None, 0, None, True),  # no output takes the box either
-                # Wine started without descriptors 0 and 1 hands the program one of its
-                # files as standard output: a fault of Wine, not of Windows.
+                # Wine without descriptors 0 and 1 hands its own file as standard output.
                 ((0, 1, 2), (), header(41), 0, None, False),
                 ((), (1, 2), None, 0, None, True),
                 ((), (1, 2), b"//7\n", 5, None, True)]:  # the report has nowhere to go

@@ -1,53 +1,30 @@
-"""The packages as users get them (TICKWRIGHT_DEB, TICKWRIGHT_ZIPS).
-
-The Debian package is installed with dpkg and removed again only where
-TICKWRIGHT_INSTALL_DEB=1 (CI, as root): it changes the machine."""
+"""The packages as users get them (TICKWRIGHT_DEB, TICKWRIGHT_ZIPS); the Debian package is
+installed with dpkg only where TICKWRIGHT_INSTALL_DEB=1 (CI, as root): it changes the machine."""
 
 import os
 import re
 import shutil
 import subprocess
 import tempfile
-import unittest
 import zipfile
 
 from harness import BANNER, ToolTestCase, build_line, header
 
 VERSION = "2.0"
 TRIPLET = "x86_64-linux-gnu"
-DEB_FILES = [
-    "usr/bin/Tickwright",
-    "usr/bin/tickwright",
-    "usr/bin/tw-ssadmin",
-    "usr/lib/cmake/Tickwright/TickwrightBuildNumber.cmake",
-    "usr/lib/cmake/Tickwright/TickwrightBuildNumberInputs.cmake",
-    "usr/lib/cmake/Tickwright/TickwrightConfig.cmake",
-    "usr/lib/cmake/Tickwright/TickwrightConfigVersion.cmake",
-    "usr/lib/cmake/Tickwright/TickwrightTargets-relwithdebinfo.cmake",
-    "usr/lib/cmake/Tickwright/TickwrightTargets.cmake",
-    f"usr/lib/{TRIPLET}/tickwright/libtwsourcesafe.so",
-    f"usr/lib/{TRIPLET}/tickwright/tw-ssadmin",
-    "usr/share/bash-completion/completions/Tickwright",
-    "usr/share/bash-completion/completions/tickwright",
-    "usr/share/doc/tickwright/changelog.gz",
-    "usr/share/doc/tickwright/copyright",
-    "usr/share/lintian/overrides/tickwright",
-    "usr/share/man/man1/Tickwright.1.gz",
-    "usr/share/man/man1/tickwright.1.gz",
-    "usr/share/man/man1/tw-ssadmin.1.gz",
-]
-ZIP_FILES = [
-    "README.txt",
-    "bin/Tickwright.exe",
-    "bin/tw-ssadmin.exe",
-    "bin/twsourcesafe.dll",
-    "lib/cmake/Tickwright/TickwrightBuildNumber.cmake",
-    "lib/cmake/Tickwright/TickwrightBuildNumberInputs.cmake",
-    "lib/cmake/Tickwright/TickwrightConfig.cmake",
-    "lib/cmake/Tickwright/TickwrightConfigVersion.cmake",
-    "lib/cmake/Tickwright/TickwrightTargets-relwithdebinfo.cmake",
-    "lib/cmake/Tickwright/TickwrightTargets.cmake",
-]
+CMAKE_FILES = [f"lib/cmake/Tickwright/Tickwright{name}.cmake" for name in (
+    "BuildNumber", "BuildNumberInputs", "Config", "ConfigVersion", "Targets-relwithdebinfo",
+    "Targets")]
+DEB_FILES = sorted(
+    [f"usr/bin/{name}" for name in ("Tickwright", "tickwright", "tw-ssadmin")]
+    + [f"usr/lib/{TRIPLET}/tickwright/{name}" for name in ("libtwsourcesafe.so", "tw-ssadmin")]
+    + [f"usr/share/bash-completion/completions/{name}" for name in ("Tickwright", "tickwright")]
+    + [f"usr/share/doc/tickwright/{name}" for name in ("changelog.gz", "copyright")]
+    + ["usr/share/lintian/overrides/tickwright"]
+    + [f"usr/share/man/man1/{name}.1.gz" for name in ("Tickwright", "tickwright", "tw-ssadmin")]
+    + ["usr/" + name for name in CMAKE_FILES])
+ZIP_FILES = ["README.txt", "bin/Tickwright.exe", "bin/tw-ssadmin.exe", "bin/twsourcesafe.dll",
+             *CMAKE_FILES]
 # Where the package's files live, and what may be left of them.
 _ROOTS = ["/usr/bin", "/usr/lib", "/usr/share/man", "/usr/share/doc", "/usr/share/bash-completion",
           "/usr/share/lintian", "/etc", "/var/lib/dpkg/info"]
@@ -75,20 +52,27 @@ def snapshot():
     return paths
 
 
-class DebianPackage(ToolTestCase):
+class PackageTestCase(ToolTestCase):
+    """The packages that the environment variable VARIABLE names, and a folder of its own."""
+    VARIABLE = None
+
     def setUp(self):
-        self.deb = os.environ.get("TICKWRIGHT_DEB")
-        if not self.deb:
-            self.skipTest("TICKWRIGHT_DEB names no package")
+        self.package = os.environ.get(self.VARIABLE, "")
+        if not self.package:
+            self.skipTest(f"{self.VARIABLE} names no package")
         self.folder = tempfile.mkdtemp(prefix="tw-package-")
         self.addCleanup(self._remove_folder, self.folder)
 
     def path(self, name):
         return os.path.join(self.folder, name)
 
+
+class DebianPackage(PackageTestCase):
+    VARIABLE = "TICKWRIGHT_DEB"
+
     def test_holds_the_tool_its_documents_and_the_server_in_their_places(self):
-        self.assertEqual(DEB_FILES, package_entries(self.deb)[0])
-        fields = run("dpkg-deb", "--field", self.deb, "Package", "Version").stdout
+        self.assertEqual(DEB_FILES, package_entries(self.package)[0])
+        fields = run("dpkg-deb", "--field", self.package, "Package", "Version").stdout
         self.assertEqual(f"Package: tickwright\nVersion: {VERSION}\n".encode(), fields)
 
     def test_installed_it_bumps_from_path_and_removed_it_leaves_nothing(self):
@@ -96,10 +80,10 @@ class DebianPackage(ToolTestCase):
             self.skipTest("installs only where TICKWRIGHT_INSTALL_DEB=1 (CI)")
         if run("dpkg", "-s", "tickwright").returncode == 0:
             run("dpkg", "--purge", "tickwright")  # left by an interrupted run
-        files, dirs = package_entries(self.deb)
+        files, dirs = package_entries(self.package)
         existed = {p for p in files + dirs if os.path.lexists("/" + p)}
         before = snapshot()
-        installed = run("dpkg", "-i", self.deb)
+        installed = run("dpkg", "-i", self.package)
         self.addCleanup(run, "dpkg", "--purge", "tickwright")
         self.assertEqual(0, installed.returncode, installed.stderr)
 
@@ -164,11 +148,7 @@ class DebianPackage(ToolTestCase):
 
 
 def wine_loader(architecture):
-    """Wine's loader for programs of `architecture`, if this machine runs them.
-
-    Debian's "wine" starts the 32-bit loader whenever wine32 is installed, also
-    where the kernel refuses i386 programs; the 64-bit loader needs no such
-    luck."""
+    """Wine's loader for `architecture`, if it runs here (not where the kernel refuses i386)."""
     loader = {"x86_64": "/usr/lib/wine/wine64", "i686": "/usr/lib/wine/wine"}[architecture]
     if os.path.exists(loader):
         try:
@@ -179,22 +159,14 @@ def wine_loader(architecture):
     return None
 
 
-class WindowsZips(ToolTestCase):
-    def setUp(self):
-        self.zips = os.environ.get("TICKWRIGHT_ZIPS", "").split()
-        if not self.zips:
-            self.skipTest("TICKWRIGHT_ZIPS names no zip")
-        self.folder = tempfile.mkdtemp(prefix="tw-zip-")
-        self.addCleanup(self._remove_folder, self.folder)
-
-    def path(self, name):
-        return os.path.join(self.folder, name)
+class WindowsZips(PackageTestCase):
+    VARIABLE = "TICKWRIGHT_ZIPS"
 
     def test_each_zip_holds_the_programs_and_the_readme_and_its_tool_bumps_under_wine(self):
         readme = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "README.md")
         with open(readme, "rb") as f:
             readme_text = f.read().replace(b"\n", b"\r\n")
-        for zip_path in self.zips:
+        for zip_path in self.package.split():
             name = os.path.basename(zip_path)[:-len(".zip")]
             with self.subTest(name), zipfile.ZipFile(zip_path) as archive:
                 self.assertRegex(name, rf"^tickwright-{re.escape(VERSION)}-windows-(i686|x86_64)$")
@@ -206,8 +178,7 @@ class WindowsZips(ToolTestCase):
                     self.skipTest(f"no Wine loader runs {name.rsplit('-', 1)[1]} programs here")
                 quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                              stderr=subprocess.DEVNULL, timeout=600)
-                # Wine's first program starts services that would hold the tool's output
-                # pipes open for as long as the wine server lives: start them pipeless.
+                # Wine's first program starts services that hold output pipes: start them pipeless.
                 subprocess.run([loader, "cmd", "/c", "exit"], **quiet)
                 archive.extractall(self.path("unpacked"))
                 os.makedirs(self.path(name))

@@ -18,8 +18,7 @@ FAULTS = [
     ("illegal-instruction", b"Invalid instruction", "probe"),
     ("breakpoint", b"Debug break", "probe"),
 ]
-# A structured exception that nothing handles, raised in software by
-# RaiseException (a system library) with a code of no fault.
+# Unhandled, raised in software by RaiseException (a system library) with a code of no fault.
 WINDOWS_FAULTS = [("raise", b"Unknown error", "library")]
 
 

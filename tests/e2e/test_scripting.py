@@ -1,5 +1,4 @@
-"""What scripts and shells use: --help, --version, the environment file of /e, the batch file in
-cmd.exe under Wine, the bash completion and the manual pages."""
+"""--help, --version, /e's environment file, the batch file in cmd.exe, completion, manuals."""
 
 import os
 import re
@@ -89,32 +88,28 @@ class EnvFile(ToolTestCase):
         if on_windows():
             self.skipTest("modes, links and folders of Linux")
 
-        def read_only():
-            self.write("Tickwright.env", env(9))
-            self.make_read_only("Tickwright.env")
-
-        def link_to_the_header():
-            os.symlink("Tickwright.h", self.path("Tickwright.env"))
-
-        def folder():
-            os.mkdir(self.path("Tickwright.env"))
-
         # (what stands there, extra arguments, the report)
         for plant, args, report in [
-                (read_only, [], ENV_READ_ONLY),
-                (read_only, ["/n"], ENV_READ_ONLY),  # /n lets no read-only side file through
-                (link_to_the_header, [], file_error(CANNOT_OPEN, "Tickwright.env", 32)),
-                (folder, [], file_error(CANNOT_OPEN, "Tickwright.env", 5))]:
-            with self.subTest(plant=plant.__name__, args=args):
+                ("read-only", [], ENV_READ_ONLY),
+                ("read-only", ["/n"], ENV_READ_ONLY),  # /n lets no read-only side file through
+                ("link to the header", [], file_error(CANNOT_OPEN, "Tickwright.env", 32)),
+                ("folder", [], file_error(CANNOT_OPEN, "Tickwright.env", 5))]:
+            with self.subTest(plant=plant, args=args):
                 self.setUp()
                 self.write("Tickwright.h", header(41))
-                plant()
+                if plant == "read-only":
+                    self.write("Tickwright.env", env(9))
+                    self.make_read_only("Tickwright.env")
+                elif plant == "folder":
+                    os.mkdir(self.path("Tickwright.env"))
+                else:
+                    os.symlink("Tickwright.h", self.path("Tickwright.env"))
                 before = self.listing()
                 result = self.run_tool("/nologo", "/e", *args)
                 self.assertEqual((5, build_line(41 if args else 42)), (result.code, result.out))
                 self.assertReported(result, report)
                 self.assertEqual((before, header(41)), (self.listing(), self.read("Tickwright.h")))
-                if plant is read_only:
+                if plant == "read-only":
                     self.assertEqual(env(9), self.read("Tickwright.env"))
 
 
@@ -153,8 +148,7 @@ class UnderWine(ToolTestCase):
 PACKAGING = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "packaging")
 COMPLETION = os.path.join(PACKAGING, "tickwright.bash")
 
-# Completes each line of standard input as bash would at its end: what the
-# completion offers, and the options it sets.
+# Completes each line of standard input as bash would at its end: what it offers, options set.
 _COMPLETE = r"""
 compopt() { options+=" $*"; }
 source "$1" || exit 1
@@ -234,8 +228,7 @@ PAGE_STATES_IN_TABLE = [
     ("each bad one is reported and the run ends with 1 before anything is written",
      ["-x", "-bx", "-no", "/nologo"]),
 ]
-# ... or that another test runs: HelpAndVersion and EnvFile here, test_header's FirstLine and
-# ReadOnly.
+# ... or that another test runs: HelpAndVersion, EnvFile, test_header's FirstLine, ReadOnly.
 PAGE_STATES_ELSEWHERE = [
     "--help are switches too",
     "or is empty, counts as 0, so the first run creates it with build 1",
@@ -271,7 +264,7 @@ class ManualPages(ToolTestCase):
         shown = subprocess.run(["man", "-l", os.path.join(PACKAGING, "tickwright.1")],
                                capture_output=True, env=dict(os.environ, MANWIDTH="1000"))
         page = " ".join(shown.stdout.decode().replace("\u2010", "-").replace("\u2212", "-").split())
-        table = [args for args, _, _ in command_lines()]
+        table = [args for args, *_ in command_lines()]
         for states, args in PAGE_STATES_IN_TABLE:
             with self.subTest(states):
                 self.assertTrue(states in page, "tickwright(1) no longer states it")

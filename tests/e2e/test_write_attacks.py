@@ -3,7 +3,6 @@ with its old text or its new one, its owner and mode, and writes nothing its use
 
 import os
 import resource
-import subprocess
 
 from harness import (CANNOT_OPEN, NOBODY, WRITE_ERROR, ToolTestCase, as_user, batch, build_line,
                      file_error, header, on_windows)
@@ -27,36 +26,31 @@ class Attacks(ToolTestCase):
     def test_planted_claim_names_are_neither_followed_nor_taken(self):
         self.need_root()
 
-        def link(name):
-            os.symlink(self.path("vault/secret"), self.path(name))
-
-        def fifo(name):
-            os.mkfifo(self.path(name))
-
-        def others_file(name):
-            self.put(name, b"nobody's notes\n", NOBODY, 0o644)
-
-        def own_file(name):  # the running user's: no text the tool writes
-            self.put(name, b"precious\n", 0, 0o644)
-
-        def second_name(name):
-            os.link(self.path("vault/secret"), self.path(name))
-
+        plants = {
+            "link": lambda name: os.symlink(self.path("vault/secret"), self.path(name)),
+            "fifo": lambda name: os.mkfifo(self.path(name)),
+            "others_file": lambda name: self.put(name, b"nobody's notes\n", NOBODY, 0o644),
+            # The running user's: no text the tool writes.
+            "own_file": lambda name: self.put(name, b"precious\n", 0, 0o644),
+            "second_name": lambda name: os.link(self.path("vault/secret"), self.path(name)),
+        }
         # (what the other user planted, arguments, the number written, or None: nothing written)
         for plant, name, args, number in [
-                (link, "Tickwright.h.TMP", [], 42), (link, "Tickwright.bat.TMP", ["/b"], 42),
-                (fifo, "Tickwright.h.TMP", [], 42), (fifo, "Tickwright.bat.TMP", ["/b"], 42),
-                (others_file, "Tickwright.h.TMP", [], 42), (second_name, "Tickwright.h.TMP", [], 42),
-                (own_file, "Tickwright.h.TMP", [], 42), (own_file, "Tickwright.bat.TMP", ["/b"], 42),
-                (others_file, "Tickwright.h.TMP", ["/i"], None)]:  # no answer: declined
-            with self.subTest(plant=plant.__name__, name=name, args=args):
+                ("link", "Tickwright.h.TMP", [], 42), ("link", "Tickwright.bat.TMP", ["/b"], 42),
+                ("fifo", "Tickwright.h.TMP", [], 42), ("fifo", "Tickwright.bat.TMP", ["/b"], 42),
+                ("others_file", "Tickwright.h.TMP", [], 42),
+                ("second_name", "Tickwright.h.TMP", [], 42),
+                ("own_file", "Tickwright.h.TMP", [], 42),
+                ("own_file", "Tickwright.bat.TMP", ["/b"], 42),
+                ("others_file", "Tickwright.h.TMP", ["/i"], None)]:  # no answer: declined
+            with self.subTest(plant=plant, name=name, args=args):
                 self.setUp()
                 os.chown(self.folder, NOBODY, NOBODY)
                 self.put("vault/secret", SECRET, 0, 0o600)  # root's, outside the folder
                 secret = self.state("vault/secret")
                 self.put("Tickwright.h", header(41), NOBODY, 0o666)
                 self.put("Tickwright.bat", batch(41), NOBODY, 0o600)
-                plant(name)
+                plants[plant](name)
                 planted, before = self.state(name), self.listing()
                 old = {n: self.state(n) for n in ("Tickwright.h", "Tickwright.bat")}
                 result = self.run_tool("/nologo", *args, timeout=20)
@@ -65,8 +59,7 @@ class Attacks(ToolTestCase):
                                  (self.state("vault/secret"), self.state(name), self.listing()))
                 for file, text in [("Tickwright.h", header(number or 41)),
                                    ("Tickwright.bat", batch(42) if args == ["/b"] else batch(41))]:
-                    # The same owner and mode; the file whose claim name was taken is
-                    # written in place.
+                    # The same owner and mode; a file whose claim name was taken: in place.
                     now = self.state(file)
                     self.assertEqual((text,) + old[file][1:3], now[:3])
                     if name.startswith(file):
@@ -132,59 +125,41 @@ class Attacks(ToolTestCase):
                     self.assertEqual((header(43, file_name="second.h"),) * 2,
                                      (self.read("Tickwright.h"), self.read("second.h")))
 
-    def mount(self, *args):
-        done = subprocess.run(["mount", *args], capture_output=True)
-        if done.returncode != 0:
-            self.skipTest("cannot mount here: " + done.stderr.decode(errors="replace"))
-        self.addCleanup(subprocess.run, ["umount", "-l", args[-1]])
-
     def chattr(self, flag, name):
-        done = subprocess.run(["chattr", flag, self.path(name)], capture_output=True)
-        if done.returncode != 0:
-            self.skipTest("no inode flags here: " + done.stderr.decode(errors="replace"))
-        self.addCleanup(subprocess.run, ["chattr", "-" + flag[1:], self.path(name)])
+        self.run_or_skip(["chattr", flag, self.path(name)], "no inode flags here: ",
+                         ["chattr", "-" + flag[1:], self.path(name)])
 
     def test_files_that_cannot_be_written_are_refused_before_the_header_moves(self):
-        def fifo(name):
-            os.mkfifo(self.path(name))
+        def flagged(flag):
+            return lambda name: (self.write(name, batch(41)), self.chattr(flag, name))
 
-        def folder(name):
-            os.mkdir(self.path(name))
-
-        def append_only(name):
-            self.write(name, batch(41))
-            self.chattr("+a", name)
-
-        def immutable(name):
-            self.write(name, batch(41))
-            self.chattr("+i", name)
-
-        def link_to_header_claim(name):
-            os.symlink("Tickwright.h.TMP", self.path(name))
-
-        def link_to_env_claim(name):
-            os.symlink("Tickwright.env.TMP", self.path(name))
-
+        makers = {
+            "fifo": lambda name: os.mkfifo(self.path(name)),
+            "folder": lambda name: os.mkdir(self.path(name)),
+            "append_only": flagged("+a"), "immutable": flagged("+i"),
+            # A side file that leads to a claim file of the run.
+            "link_to_header_claim": lambda name: os.symlink("Tickwright.h.TMP", self.path(name)),
+            "link_to_env_claim": lambda name: os.symlink("Tickwright.env.TMP", self.path(name)),
+        }
         # (what is made at a name, the name, arguments, the name and code of the report)
         for make, name, args, reported, code in [
-                (fifo, "Tickwright.h", [], "Tickwright.h", 222),
-                (fifo, "Tickwright.bat", ["/b"], "Tickwright.bat", 222),
-                (fifo, "Tickwright.env", ["/e"], "Tickwright.env", 222),
-                (folder, "Tickwright.h", [], "Tickwright.h", 5),
-                (folder, "Tickwright.bat", ["/b"], "Tickwright.bat", 5),
+                ("fifo", "Tickwright.h", [], "Tickwright.h", 222),
+                ("fifo", "Tickwright.bat", ["/b"], "Tickwright.bat", 222),
+                ("fifo", "Tickwright.env", ["/e"], "Tickwright.env", 222),
+                ("folder", "Tickwright.h", [], "Tickwright.h", 5),
+                ("folder", "Tickwright.bat", ["/b"], "Tickwright.bat", 5),
                 (None, None, ["/b:missing/x.bat"], "missing/x.bat", 3),
                 (None, None, ["/e:missing/x"], "missing/x.env", 3),
-                (append_only, "Tickwright.bat", ["/b"], "Tickwright.bat", 5),
-                (immutable, "Tickwright.env", ["/e"], "Tickwright.env", 5),
-                # A side file that leads to a claim file of the run.
-                (link_to_header_claim, "Tickwright.bat", ["/b"], "Tickwright.bat", 32),
-                (link_to_env_claim, "Tickwright.bat", ["/b", "/e"], "Tickwright.bat", 5)]:
-            with self.subTest(make=make and make.__name__, reported=reported):
+                ("append_only", "Tickwright.bat", ["/b"], "Tickwright.bat", 5),
+                ("immutable", "Tickwright.env", ["/e"], "Tickwright.env", 5),
+                ("link_to_header_claim", "Tickwright.bat", ["/b"], "Tickwright.bat", 32),
+                ("link_to_env_claim", "Tickwright.bat", ["/b", "/e"], "Tickwright.bat", 5)]:
+            with self.subTest(make=make, reported=reported):
                 self.setUp()
                 if name != "Tickwright.h":
                     self.write("Tickwright.h", header(41))
                 if make:
-                    make(name)
+                    makers[make](name)
                 before = self.listing()
                 result = self.run_tool("/nologo", *args, timeout=20)
                 self.assertEqual(5, result.code, result.err)

@@ -22,6 +22,7 @@ namespace fs = std::filesystem;
 
 const CLSID kClass = {0x6B1E3C52, 0x0D4F, 0x4A7B, {0x9E, 0x21, 0x5C, 0x70, 0x3A, 0x88, 0x14, 0xD6}};
 const char kClassFile[] = "{6B1E3C52-0D4F-4A7B-9E21-5C703A8814D6}";
+constexpr uid_t kNobody = 65534;
 
 void OnNewThread(const std::function<void()>& body) { std::thread(body).join(); }
 
@@ -143,11 +144,9 @@ TEST_F(ComTest, ClassesAreFoundThroughTheRegistry) {
   EXPECT_EQ(Create(reinterpret_cast<void**>(&object)), REGDB_E_CLASSNOTREG);
 }
 
-// A registration or a server that another user could change is never
-// loaded: it would run that user's code as the one who runs the tool.
+// What another user could change is never loaded: it would run that user's code as ours.
 TEST_F(ComTest, WhatAnotherUserCouldChangeIsNotLoaded) {
   if (geteuid() != 0) GTEST_SKIP() << "files of another user need root";
-  constexpr uid_t kNobody = 65534;
   const std::string server = root + "/server.so", file = root + "/user/" + kClassFile;
   fs::copy_file(TW_COM_TEST_SERVER, server);
   ASSERT_EQ(ComRegisterInprocServer(TRUE, kClass, nullptr, server.c_str(), nullptr), S_OK);
@@ -184,11 +183,8 @@ std::string FileState(const std::string& path) {
          std::to_string(st.st_ino);
 }
 
-// A registration keeps SafeWrite's rules: a link at its name is not followed,
-// and a file that is no regular file, or that the user may not write (by its
-// mode, even as root), is left as it is.
+// As SafeWrite: no link followed; no other file than a regular one the user may write (by mode).
 TEST_F(ComTest, RegistrationsLeaveWhatTheUserMayNotWriteAsItIs) {
-  constexpr uid_t kNobody = 65534;
   const std::string user = root + "/user/", name = user + kClassFile, victim = root + "/v";
   const struct {
     const char* what;

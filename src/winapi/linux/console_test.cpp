@@ -1,5 +1,4 @@
-// Tests of the Linux layer's console modes, message boxes and interlocked counts
-// (pseudo-terminals).
+// The Linux layer's console modes, message boxes and interlocked counts (pseudo-terminals).
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
