@@ -53,6 +53,17 @@ ItemOutcome ApplyArgument(const ClString& text, LONG index, CounterOptions& opti
   }
 }
 
+// /b and /e: the side file is written, under the name given or the header's.
+ItemOutcome TakeSideFile(const ClString& value, bool& make, ClString& file) {
+  if (!IsValidFileName(value)) {
+    Report(IDS_INVALID_FILE_NAME, value);
+    return ItemOutcome::kBad;
+  }
+  make = true;
+  file = value;
+  return ItemOutcome::kAccepted;
+}
+
 ItemOutcome ApplySwitch(const ClString& name, const ClString& value, CounterOptions& options,
                         bool& showBanner) {
   const SwitchWord* word = nullptr;
@@ -71,19 +82,9 @@ ItemOutcome ApplySwitch(const ClString& name, const ClString& value, CounterOpti
       options.interactive = true;
       break;
     case Switch::kBatchFile:
+      return TakeSideFile(value, options.makeBatFile, options.batFile);
     case Switch::kEnvironmentFile:
-      if (!IsValidFileName(value)) {
-        Report(IDS_INVALID_FILE_NAME, value);
-        return ItemOutcome::kBad;
-      }
-      if (word->meaning == Switch::kBatchFile) {
-        options.makeBatFile = true;
-        options.batFile = value;
-      } else {
-        options.makeEnvFile = true;
-        options.envFile = value;
-      }
-      break;
+      return TakeSideFile(value, options.makeEnvFile, options.envFile);
     case Switch::kNoLogo:
       showBanner = false;
       break;
